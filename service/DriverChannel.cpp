@@ -1,0 +1,41 @@
+#include "service/DriverChannel.h"
+
+#include <cwchar>
+
+namespace quenvar {
+
+std::wstring DriverDevicePath(const wchar_t* deviceName, unsigned majorVersion) {
+    wchar_t path[64] = {};
+    // Windows NT 4 has no global object namespace.
+    swprintf(path, 64, majorVersion < 5 ? L"\\\\.\\%ls" : L"\\\\.\\Global\\%ls", deviceName);
+    return path;
+}
+
+bool OpenDriverDevice(const wchar_t* deviceName, HANDLE* device) {
+    const std::wstring path = DriverDevicePath(deviceName, LOBYTE(LOWORD(GetVersion())));
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (device == nullptr)
+        CloseHandle(handle);
+    else
+        *device = handle;
+    return true;
+}
+
+void SendReply(const ServicePlatform& platform, HANDLE device, const AccessReply& reply) {
+    AccessReply copy = reply;
+    DWORD returned = 0;
+    platform.deviceControl(device, IOCTL_REPLY, &copy, sizeof(copy), nullptr, 0, &returned);
+}
+
+void SendGuardRequest(const ServicePlatform& platform, DWORD code) {
+    HANDLE device = nullptr;
+    platform.openDevice(&device);  // a failed open leaves a null handle
+    DWORD returned = 0;
+    platform.deviceControl(device, code, nullptr, 0, nullptr, 0, &returned);
+    platform.closeDevice(device);
+}
+
+}  // namespace quenvar

@@ -1,0 +1,21 @@
+// Takes each access event from the driver and routes it to its session's queue.
+#pragma once
+
+#include <windows.h>
+
+#include "common/DriverInterface.h"
+#include "service/ServiceContext.h"
+
+namespace quenvar {
+
+// Queues the event for its session; a screen access of a session that no client
+// serves is denied to the driver at once (and still queued for a later client).
+void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service);
+
+// One pass: wait for the driver, fetch the oldest event, route it.
+void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer);
+
+// The service main thread's endless loop.
+[[noreturn]] void RunEventPump(HANDLE device, ServiceContext& service);
+
+}  // namespace quenvar

@@ -1,0 +1,3 @@
+#include "service/ServiceHost.h"
+
+int wmain() { return quenvar::RunServiceProcess(); }

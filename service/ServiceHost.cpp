@@ -1,0 +1,108 @@
+#include "service/ServiceHost.h"
+
+#include <winternl.h>
+
+#include <cwchar>
+
+#include "common/DriverInterface.h"
+#include "common/ProductInfo.h"
+#include "service/DriverChannel.h"
+#include "service/EventPump.h"
+#include "service/PipeServer.h"
+#include "service/ServiceContext.h"
+
+namespace quenvar {
+namespace {
+
+constexpr const wchar_t* kServiceName = L"QuenvarSvc";
+constexpr SIZE_T kThreadStack = 32767;
+
+SERVICE_STATUS serviceStatus;
+SERVICE_STATUS_HANDLE serviceStatusHandle;
+HANDLE deviceHandle;
+DWORD pipeServerThreadId;
+
+using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+
+}  // namespace
+
+int RunServiceProcess() {
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), ServiceMain},
+                                    {nullptr, nullptr}};
+    if (!StartServiceCtrlDispatcherW(table)) ExitProcess(0);  // not started as a service
+    return 0;
+}
+
+DWORD WINAPI ServiceControlHandler(DWORD, DWORD, LPVOID, LPVOID) {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+uint32_t FindParentProcessId() {
+    uint32_t parentId = 0xFFFFFFFF;
+    HMODULE ntdll = LoadLibraryW(L"NTDLL.DLL");
+    if (ntdll == nullptr) return parentId;
+    auto query = reinterpret_cast<NtQueryInformationProcessFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
+    if (query != nullptr) {
+        PROCESS_BASIC_INFORMATION info = {};
+        ULONG length = 0;
+        if (query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof(info), &length) == 0)
+            parentId = static_cast<uint32_t>(info.InheritedFromUniqueProcessId);
+    }
+    FreeLibrary(ntdll);
+    return parentId;
+}
+
+std::wstring DriverMissingMessage(DWORD errorCode) {
+    wchar_t text[1024];
+    swprintf(text, 1024,
+             L"Quenvar Lockmere could not find a valid version of a required driver.  Service is "
+             L"terminating and protection will not be available.  This problem may be solved by "
+             L"reinstalling the software.\n\nThe service-level error code is : 0x%x  Please report "
+             L"this error code to %ls",
+             static_cast<unsigned>(errorCode), kSupportEmail);
+    return text;
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR*) {
+    ServiceContext& service = TheService();
+
+    serviceStatus.dwServiceType = SERVICE_WIN32;
+    serviceStatus.dwCurrentState = SERVICE_START_PENDING;
+    serviceStatus.dwControlsAccepted = 0;
+    serviceStatus.dwWin32ExitCode = 0;
+    serviceStatus.dwServiceSpecificExitCode = 0;
+    serviceStatus.dwCheckPoint = 0;
+    serviceStatus.dwWaitHint = 0;
+    serviceStatusHandle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControlHandler, nullptr);
+    if (serviceStatusHandle == nullptr)
+        MessageBoxW(nullptr, L"Unable to install service control handler.", L"Quenvar Service", MB_OK);
+
+    // Reported running before the driver is opened; start-pending is never reported.
+    serviceStatus.dwCurrentState = SERVICE_RUNNING;
+    serviceStatus.dwCheckPoint = 0;
+    serviceStatus.dwWaitHint = 0;
+    SetServiceStatus(serviceStatusHandle, &serviceStatus);
+
+    const bool opened = OpenDriverDevice(kDriverDeviceName, &deviceHandle);
+    const DWORD openError = GetLastError();
+    if (!opened) {
+        MessageBoxW(nullptr, DriverMissingMessage(openError).c_str(), L"Quenvar Lockmere",
+                    MB_SERVICE_NOTIFICATION);
+        return;
+    }
+
+    // The driver keeps the Service Control Manager's process handle.
+    HANDLE parent = OpenProcess(PROCESS_ALL_ACCESS, FALSE, FindParentProcessId());
+    DWORD status = 0;
+    DeviceIoControl(deviceHandle, IOCTL_REGISTER_SERVICE, nullptr, 0, parent, 0, &status, nullptr);
+    service.driverStatus = status;
+    if (parent != nullptr) CloseHandle(parent);
+
+    HANDLE server = CreateThread(nullptr, kThreadStack, PipeServerThread, nullptr, 0, &pipeServerThreadId);
+    if (server != nullptr) CloseHandle(server);
+
+    RunEventPump(deviceHandle, service);
+}
+
+}  // namespace quenvar

@@ -1,0 +1,38 @@
+// The sessions by Terminal-Services session id. The event pump and the session
+// workers meet here.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+
+namespace quenvar {
+
+class Session;
+
+class SessionTable {
+public:
+    SessionTable();
+    // Empties the table without deleting its sessions.
+    ~SessionTable();
+    SessionTable(const SessionTable&) = delete;
+    SessionTable& operator=(const SessionTable&) = delete;
+
+    // sessionTableLock: a Win32 mutex, so the owning thread may take it again.
+    HANDLE lock() const { return sessionTableLock; }
+
+    Session* Find(uint32_t sessionId);
+    // Find and create as one step under sessionTableLock.
+    Session* FindOrCreate(uint32_t sessionId);
+
+    // Used by Session's constructor and destructor.
+    void Insert(uint32_t sessionId, Session* session);
+    void Remove(uint32_t sessionId);
+
+private:
+    HANDLE sessionTableLock;
+    std::map<uint32_t, Session*> sessions;
+};
+
+}  // namespace quenvar

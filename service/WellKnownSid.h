@@ -1,0 +1,25 @@
+// Holder of one of the well-known SIDs the service uses, by table index.
+#pragma once
+
+#include <windows.h>
+
+namespace quenvar {
+
+class WellKnownSid {
+public:
+    static constexpr int kEveryone = 1;
+    static constexpr int kAdministrators = 6;
+
+    // An index outside the table, or a failed allocation, leaves no SID.
+    explicit WellKnownSid(int index);
+    ~WellKnownSid();
+    WellKnownSid(const WellKnownSid&) = delete;
+    WellKnownSid& operator=(const WellKnownSid&) = delete;
+
+    PSID get() const { return sid_; }
+
+private:
+    PSID sid_ = nullptr;
+};
+
+}  // namespace quenvar

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "FakeServicePlatform.h"
+#include "service/EventPump.h"
+#include "service/Session.h"
+#include "support/StandInDriverClient.h"
+
+using namespace quenvar;
+using namespace quenvar::test;
+using standin::MakeEvent;
+
+namespace {
+
+class EventPumpTest : public ::testing::Test {
+protected:
+    void SetUp() override { FakeDriver::Get().Reset(); }
+    void TearDown() override {
+        for (uint32_t id = 0; id < 8; ++id) delete service.sessions.Find(id);
+    }
+    AccessEvent Event(uint32_t id, uint32_t kind, uint32_t session) {
+        return MakeEvent(id, kind, ProcessInSession(session), L"\\Device\\HarddiskVolume1\\spy.exe",
+                         L"\\Device\\HarddiskVolume1\\spy.dll", 99);
+    }
+    ServiceContext service{kFakeServicePlatform};
+    HANDLE device = FakeDeviceHandle();
+};
+
+}  // namespace
+
+TEST_F(EventPumpTest, ScreenAccessWithoutClientIsDeniedAtOnceAndStaysQueued) {
+    RouteEvent(Event(5, kScreenAccess, 0), device, service);
+    const auto replies = FakeDriver::Get().Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].eventId, 5u);
+    EXPECT_EQ(replies[0].allow, 0u);
+    EXPECT_EQ(FakeDriver::Get().Requests()[0].device, device);
+    Session* session = service.sessions.Find(0);
+    ASSERT_NE(session, nullptr);
+    AccessEvent queued;
+    ASSERT_TRUE(session->PeekFront(&queued));
+    EXPECT_EQ(queued.eventId, 5u);
+}
+
+TEST_F(EventPumpTest, HookAndTextEventsWithoutClientWaitUnanswered) {
+    RouteEvent(Event(1, kKeyboardHook, 0), device, service);
+    RouteEvent(Event(2, kForeignTextAccess, 0), device, service);
+    RouteEvent(Event(3, 7, 0), device, service);  // unknown kinds are not answered either
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+    EXPECT_EQ(service.sessions.Find(0)->QueuedEvents(), 3u);
+}
+
+TEST_F(EventPumpTest, ScreenAccessOfServedSessionIsLeftToItsClient) {
+    Session* session = service.sessions.FindOrCreate(2);
+    ASSERT_TRUE(session->Attach(1234));
+    RouteEvent(Event(9, kScreenAccess, 2), device, service);
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+    EXPECT_EQ(session->QueuedEvents(), 1u);
+    // Another session without a client still gets the immediate deny.
+    RouteEvent(Event(10, kScreenAccess, 3), device, service);
+    ASSERT_EQ(FakeDriver::Get().Replies().size(), 1u);
+    EXPECT_EQ(FakeDriver::Get().Replies()[0].eventId, 10u);
+}
+
+TEST_F(EventPumpTest, EventsGoToTheSessionOfTheirProcessInDriverOrder) {
+    RouteEvent(Event(1, kKeyboardHook, 1), device, service);
+    RouteEvent(Event(2, kKeyboardHook, 4), device, service);
+    RouteEvent(Event(3, kKeyboardHook, 1), device, service);
+    Session* one = service.sessions.Find(1);
+    Session* four = service.sessions.Find(4);
+    ASSERT_NE(one, nullptr);
+    ASSERT_NE(four, nullptr);
+    AccessEvent e;
+    ASSERT_TRUE(one->PeekFront(&e));
+    EXPECT_EQ(e.eventId, 1u);
+    one->PopFront();
+    ASSERT_TRUE(one->PeekFront(&e));
+    EXPECT_EQ(e.eventId, 3u);
+    EXPECT_EQ(four->QueuedEvents(), 1u);
+    EXPECT_EQ(service.sessions.Find(0), nullptr);
+}
+
+TEST_F(EventPumpTest, OnePassWaitsThenFetchesThenRoutesTheDriversBytes) {
+    const AccessEvent event = Event(77, kForeignTextAccess, 1);
+    FakeDriver::Get().QueueEvent(event);
+    AccessEvent buffer = {};
+    PumpOneEvent(device, service, &buffer);
+    const auto requests = FakeDriver::Get().Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].code, IOCTL_WAIT_EVENT);
+    EXPECT_EQ(requests[1].code, IOCTL_GET_EVENT);
+    AccessEvent queued;
+    ASSERT_TRUE(service.sessions.Find(1)->PeekFront(&queued));
+    EXPECT_EQ(std::memcmp(&queued, &event, sizeof(event)), 0);
+}
+
+TEST_F(EventPumpTest, FailedFetchDoesNotRouteTheOldBufferAgain) {
+    FakeDriver::Get().QueueEvent(Event(1, kScreenAccess, 0));
+    AccessEvent buffer = {};
+    PumpOneEvent(device, service, &buffer);
+    FakeDriver::Get().failFetch = true;
+    PumpOneEvent(device, service, &buffer);
+    EXPECT_EQ(service.sessions.Find(0)->QueuedEvents(), 1u);
+    EXPECT_EQ(FakeDriver::Get().Replies().size(), 1u);
+}

@@ -1,0 +1,59 @@
+// A service pipe instance served by a real ServeClient on its own thread, and the
+// client end of it, for worker tests inside one process.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "common/DriverInterface.h"
+#include "common/Win32Handles.h"
+#include "service/ServiceContext.h"
+
+namespace quenvar::test {
+
+std::wstring UniquePipeName();
+
+// The client end: exact-size reads and writes, as the protocol wants them.
+class PipeClient {
+public:
+    explicit PipeClient(const std::wstring& name);
+    bool connected() const { return pipe_.valid(); }
+    bool Write(const void* data, DWORD size);
+    bool WriteU32(uint32_t value) { return Write(&value, sizeof(value)); }
+    bool WriteReply(uint32_t eventId, uint32_t allow) {
+        const AccessReply reply{eventId, allow};
+        return Write(&reply, sizeof(reply));
+    }
+    std::optional<uint32_t> ReadU32();
+    std::optional<AccessEvent> ReadEvent();
+    void Close() { pipe_.reset(); }
+
+private:
+    bool Read(void* data, DWORD size);
+    UniqueHandle pipe_;
+};
+
+// One served connection: the instance is created at once; the worker thread
+// connects it and runs ServeClient. Join() waits for the worker to end.
+class ServedConnection {
+public:
+    explicit ServedConnection(ServiceContext& service);
+    ~ServedConnection();
+    PipeClient& client() { return *client_; }
+    // Connects the client (after the instance exists).
+    PipeClient& Connect();
+    // Waits at most timeoutMs for the worker; true when it has ended.
+    bool Join(DWORD timeoutMs = 5000);
+
+private:
+    std::wstring name_;
+    HANDLE instance_;
+    HANDLE done_;
+    std::thread worker_;
+    std::optional<PipeClient> client_;
+};
+
+}  // namespace quenvar::test

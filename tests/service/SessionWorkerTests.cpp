@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "FakeServicePlatform.h"
+#include "PipeTestClient.h"
+#include "common/PipeProtocol.h"
+#include "service/Session.h"
+#include "support/StandInDriverClient.h"
+
+using namespace quenvar;
+using namespace quenvar::test;
+using standin::MakeEvent;
+
+namespace {
+
+class SessionWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeDriver::Get().Reset();
+        service.driverStatus = ExpectedDriverStatus;
+    }
+    void TearDown() override {
+        for (uint32_t id = 0; id < 8; ++id) delete service.sessions.Find(id);
+    }
+    AccessEvent Event(uint32_t id, uint32_t session, uint32_t kind = kKeyboardHook) {
+        return MakeEvent(id, kind, ProcessInSession(session, id), L"\\Device\\HarddiskVolume1\\p" + std::to_wstring(id),
+                         L"\\Device\\HarddiskVolume1\\m" + std::to_wstring(id), 1000 + id);
+    }
+    Session& SessionOf(uint32_t id) { return *service.sessions.FindOrCreate(id); }
+    // Connects a client of the session and reads its status.
+    PipeClient& Hello(ServedConnection& connection, uint32_t session) {
+        PipeClient& client = connection.Connect();
+        EXPECT_TRUE(client.connected());
+        EXPECT_TRUE(client.WriteU32(ProcessInSession(session)));
+        EXPECT_EQ(client.ReadU32(), std::optional<uint32_t>(ExpectedDriverStatus));
+        return client;
+    }
+    static bool SameBytes(const std::optional<AccessEvent>& a, const AccessEvent& b) {
+        return a && std::memcmp(&*a, &b, sizeof(b)) == 0;
+    }
+    static bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000) {
+        const DWORD start = GetTickCount();
+        while (!condition()) {
+            if (GetTickCount() - start > timeoutMs) return false;
+            Sleep(5);
+        }
+        return true;
+    }
+
+    ServiceContext service{kFakeServicePlatform};
+};
+
+}  // namespace
+
+TEST_F(SessionWorkerTest, SendsStatusThenQueuedEventsInOrderAndPassesRepliesUnchanged) {
+    service.driverStatus = 0x1234;
+    const AccessEvent first = Event(1, 1), second = Event(2, 1), third = Event(3, 1);
+    SessionOf(1).Enqueue(first);
+    SessionOf(1).Enqueue(second);
+    SessionOf(2).Enqueue(Event(50, 2));  // another session's event never appears here
+    ServedConnection connection(service);
+    PipeClient& client = connection.Connect();
+    ASSERT_TRUE(client.WriteU32(ProcessInSession(1)));
+    EXPECT_EQ(client.ReadU32(), std::optional<uint32_t>(0x1234u));
+
+    EXPECT_TRUE(SameBytes(client.ReadEvent(), first));
+    ASSERT_TRUE(client.WriteReply(1, 1));
+    EXPECT_TRUE(SameBytes(client.ReadEvent(), second));
+    ASSERT_TRUE(client.WriteReply(2, 0));
+    // An event that arrives while the client waits is sent too.
+    SessionOf(1).Enqueue(third);
+    EXPECT_TRUE(SameBytes(client.ReadEvent(), third));
+    ASSERT_TRUE(client.WriteReply(3, 7));  // the allow value is not normalised
+
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(3, 5000));
+    const auto replies = FakeDriver::Get().Replies();
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0].eventId, 1u);
+    EXPECT_EQ(replies[0].allow, 1u);
+    EXPECT_EQ(replies[1].eventId, 2u);
+    EXPECT_EQ(replies[1].allow, 0u);
+    EXPECT_EQ(replies[2].eventId, 3u);
+    EXPECT_EQ(replies[2].allow, 7u);
+    for (const DriverRequest& r : FakeDriver::Get().Requests()) EXPECT_EQ(r.device, FakeDeviceHandle());
+    EXPECT_EQ(SessionOf(1).QueuedEvents(), 0u);
+    EXPECT_EQ(SessionOf(2).QueuedEvents(), 1u);
+    EXPECT_NE(SessionOf(1).AttachedWorker(), 0u);
+
+    client.Close();
+    ASSERT_TRUE(connection.Join());
+    EXPECT_EQ(SessionOf(1).AttachedWorker(), 0u);
+    EXPECT_NE(SessionOf(1).LastWorker(), 0u);
+    EXPECT_EQ(FakeDriver::Get().opens, 1);
+    EXPECT_EQ(FakeDriver::Get().closes, 1);
+}
+
+TEST_F(SessionWorkerTest, GuardCommandsReceiveNoBytesAndReachTheDriver) {
+    struct Case {
+        uint32_t hello;
+        DWORD code;
+        uint8_t flag;
+    } cases[] = {{DisableGuardCode, IOCTL_DISABLE_GUARD, 0}, {EnableGuardCode, IOCTL_ENABLE_GUARD, 1}};
+    for (const Case& c : cases) {
+        FakeDriver::Get().Reset();
+        ServedConnection connection(service);
+        PipeClient& client = connection.Connect();
+        ASSERT_TRUE(client.WriteU32(c.hello));
+        EXPECT_FALSE(client.ReadU32().has_value());
+        ASSERT_TRUE(connection.Join());
+        EXPECT_EQ(service.guardEnabled.load(), c.flag);
+        const auto requests = FakeDriver::Get().Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].code, c.code);
+        EXPECT_EQ(requests[0].device, FakeDeviceHandle());
+        EXPECT_TRUE(requests[0].input.empty());
+        EXPECT_EQ(FakeDriver::Get().opens, 1);
+        EXPECT_EQ(FakeDriver::Get().closes, 1);
+    }
+    EXPECT_EQ(service.sessions.Find(0), nullptr);  // a command is no client
+}
+
+TEST_F(SessionWorkerTest, GuardCommandStillSwitchesTheGuardWithoutDriver) {
+    FakeDriver::Get().failOpen = true;
+    ServedConnection connection(service);
+    ASSERT_TRUE(connection.Connect().WriteU32(DisableGuardCode));
+    ASSERT_TRUE(connection.Join());
+    EXPECT_EQ(service.guardEnabled.load(), 0);
+    const auto requests = FakeDriver::Get().Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].device, nullptr);
+}
+
+TEST_F(SessionWorkerTest, SecondClientOfASessionGetsTheStatusAndIsCutOff) {
+    ServedConnection first(service);
+    PipeClient& a = Hello(first, 1);
+    ASSERT_TRUE(WaitUntil([&] { return SessionOf(1).AttachedWorker() != 0; }));
+
+    ServedConnection second(service);
+    PipeClient& b = Hello(second, 1);
+    EXPECT_FALSE(b.ReadEvent().has_value());
+    ASSERT_TRUE(second.Join());
+
+    // The first client keeps every event.
+    SessionOf(1).Enqueue(Event(1, 1));
+    SessionOf(1).Enqueue(Event(2, 1));
+    auto e1 = a.ReadEvent();
+    ASSERT_TRUE(e1);
+    EXPECT_EQ(e1->eventId, 1u);
+    ASSERT_TRUE(a.WriteReply(1, 1));
+    auto e2 = a.ReadEvent();
+    ASSERT_TRUE(e2);
+    EXPECT_EQ(e2->eventId, 2u);
+    ASSERT_TRUE(a.WriteReply(2, 1));
+    EXPECT_TRUE(FakeDriver::Get().WaitForReplies(2, 5000));
+    EXPECT_EQ(FakeDriver::Get().opens, 1);  // the refused worker never opened the driver
+}
+
+TEST_F(SessionWorkerTest, WrongEventIdEndsTheConnectionAndLeavesTheEventQueued) {
+    SessionOf(1).Enqueue(Event(4, 1));
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 1);
+    ASSERT_TRUE(client.ReadEvent());
+    ASSERT_TRUE(client.WriteReply(999, 1));
+    ASSERT_TRUE(connection.Join());
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+    AccessEvent front;
+    ASSERT_TRUE(SessionOf(1).PeekFront(&front));
+    EXPECT_EQ(front.eventId, 4u);
+    EXPECT_EQ(SessionOf(1).AttachedWorker(), 0u);
+}
+
+TEST_F(SessionWorkerTest, EventOutstandingWhenTheClientVanishesGoesFirstToTheNextClient) {
+    SessionOf(3).Enqueue(Event(1, 3));
+    SessionOf(3).Enqueue(Event(2, 3));
+    {
+        ServedConnection connection(service);
+        PipeClient& client = Hello(connection, 3);
+        ASSERT_TRUE(client.ReadEvent());
+        client.Close();  // as if the program ended while its prompt was open
+        ASSERT_TRUE(connection.Join());
+    }
+    EXPECT_EQ(SessionOf(3).QueuedEvents(), 2u);
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+
+    ServedConnection next(service);
+    PipeClient& client = Hello(next, 3);
+    auto e = client.ReadEvent();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventId, 1u);
+    ASSERT_TRUE(client.WriteReply(1, 0));
+    e = client.ReadEvent();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventId, 2u);
+}
+
+TEST_F(SessionWorkerTest, ShortOrMissingHelloEndsTheConnectionQuietly) {
+    {
+        ServedConnection connection(service);
+        PipeClient& client = connection.Connect();
+        const uint16_t half = 1;
+        ASSERT_TRUE(client.Write(&half, sizeof(half)));
+        client.Close();
+        ASSERT_TRUE(connection.Join());
+    }
+    {
+        ServedConnection connection(service);
+        connection.Connect().Close();
+        ASSERT_TRUE(connection.Join());
+    }
+    for (uint32_t id = 0; id < 8; ++id) EXPECT_EQ(service.sessions.Find(id), nullptr);
+    EXPECT_EQ(FakeDriver::Get().opens, 0);
+}
+
+TEST_F(SessionWorkerTest, ShortReplyEndsTheConnectionAndLeavesTheEventUnanswered) {
+    SessionOf(1).Enqueue(Event(8, 1));
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 1);
+    ASSERT_TRUE(client.ReadEvent());
+    const uint32_t eventIdOnly = 8;
+    ASSERT_TRUE(client.Write(&eventIdOnly, sizeof(eventIdOnly)));
+    client.Close();
+    ASSERT_TRUE(connection.Join());
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+    EXPECT_EQ(SessionOf(1).QueuedEvents(), 1u);
+}
+
+TEST_F(SessionWorkerTest, IdleClientThatLeavesIsNoticedByTheProbe) {
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 2);
+    ASSERT_TRUE(WaitUntil([&] { return SessionOf(2).AttachedWorker() != 0; }));
+    const DWORD start = GetTickCount();
+    client.Close();
+    ASSERT_TRUE(connection.Join(3000));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_EQ(SessionOf(2).AttachedWorker(), 0u);
+}
+
+TEST_F(SessionWorkerTest, WithoutADriverHandleEventsAreStillServedAndRemoved) {
+    FakeDriver::Get().failOpen = true;
+    SessionOf(1).Enqueue(Event(1, 1));
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 1);
+    ASSERT_TRUE(client.ReadEvent());
+    ASSERT_TRUE(client.WriteReply(1, 1));
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(1, 5000));
+    EXPECT_EQ(FakeDriver::Get().Requests()[0].device, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return SessionOf(1).QueuedEvents() == 0; }));
+}
+
+TEST_F(SessionWorkerTest, ClientsOfDifferentSessionsSeeOnlyTheirOwnEvents) {
+    ServedConnection one(service), two(service);
+    PipeClient& a = Hello(one, 1);
+    PipeClient& b = Hello(two, 2);
+    for (uint32_t id = 1; id <= 6; ++id) SessionOf(id % 2 ? 1 : 2).Enqueue(Event(id, id % 2 ? 1 : 2));
+    for (uint32_t expected : {1u, 3u, 5u}) {
+        auto e = a.ReadEvent();
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->eventId, expected);
+        ASSERT_TRUE(a.WriteReply(e->eventId, 1));
+    }
+    for (uint32_t expected : {2u, 4u, 6u}) {
+        auto e = b.ReadEvent();
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->eventId, expected);
+        ASSERT_TRUE(b.WriteReply(e->eventId, 0));
+    }
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(6, 5000));
+}
