@@ -1,0 +1,7 @@
+#include "console/AppInstance.h"
+
+namespace quenvar {
+
+HINSTANCE appInstance = nullptr;
+
+}  // namespace quenvar
