@@ -1,0 +1,122 @@
+// Shows one window of QuenvarUI, filled with sample content, so that
+// tools/screenshot.sh can photograph it under Xvfb.
+//   QuenvarWindowShot.exe WINDOW READY-FILE DONE-FILE
+// When the window is painted, writes the X display and the window's screen
+// rectangle to READY-FILE ("DISPLAY=:N" and "RECT=x y width height"), then
+// keeps pumping until DONE-FILE exists (at most two minutes).
+// Windows: "log" (the Log page inside the main window).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "console/AppInstance.h"
+#include "console/LogPage.h"
+#include "console/ModelessDialog.h"
+#include "resources/ResourceIds.h"
+
+using namespace quenvar;
+
+namespace {
+
+void Pump(DWORD milliseconds, const wchar_t* stopFile = nullptr) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (stopFile != nullptr && GetFileAttributesW(stopFile) != INVALID_FILE_ATTRIBUTES) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+// The main window template with its two tabs, as the program lays it out;
+// returns the page area inside the tab control.
+RECT PrepareMainWindow(ModelessDialog& main) {
+    HWND tab = main.GetItem(IDC_TAB_CONTROL);
+    const UINT names[] = {IDS_TAB_LOG, IDS_TAB_ACCESS_CONTROL};
+    for (int i = 0; i < 2; ++i) {
+        wchar_t text[256] = {};
+        LoadStringW(appInstance, names[i], text, 256);
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        SendMessageW(tab, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    }
+    RECT area = {};
+    GetClientRect(tab, &area);
+    SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
+    return area;
+}
+
+std::unique_ptr<ModelessDialog> mainWindow;
+std::unique_ptr<ModelessDialog> page;
+
+HWND ShowLogPage() {
+    mainWindow = std::make_unique<ModelessDialog>(kMainWindowTemplate, nullptr);
+    if (mainWindow->window == nullptr) return nullptr;
+    const RECT area = PrepareMainWindow(*mainWindow);
+    page = std::make_unique<LogPage>(mainWindow->GetItem(IDC_TAB_CONTROL));
+    MoveWindow(page->window, area.left, area.top, area.right - area.left, area.bottom - area.top, FALSE);
+    page->Show();
+    mainWindow->Show();
+
+    AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
+    AddLogEntry(L"Please report bugs, suggestions and comments to support@quenvar.example!");
+    AddLogEntry(L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
+    for (int i = 0; i < 3; ++i)
+        AddLogEntry(L"%s %s", L"Blocked illegal screen access in", L"C:\\Program Files\\Snoop\\snoop.exe");
+    AddLogEntry(L"%s %s", L"Blocked illegal keyboard hook in", L"C:\\Documents and Settings\\user\\k\x00e9ylogger.exe");
+    AddLogEntry(L"%s %s", L"Blocked foreign text access in", L"C:\\WINDOWS\\system32\\\x0434\x0440\x0443\x0433.exe");
+    return mainWindow->window;
+}
+
+bool WriteReady(const wchar_t* path, HWND window) {
+    wchar_t display[256] = {};
+    GetEnvironmentVariableW(L"DISPLAY", display, 256);
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    char text[512];
+    const int length = std::snprintf(text, sizeof text, "DISPLAY=%ls\nRECT=%ld %ld %ld %ld\n", display, rect.left,
+                                     rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) && written == DWORD(length);
+    CloseHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: QuenvarWindowShot WINDOW READY-FILE DONE-FILE\n");
+        return 2;
+    }
+    appInstance = GetModuleHandleW(nullptr);
+    InitCommonControls();
+    LoadLibraryW(L"RICHED20.DLL");
+
+    const std::wstring which = argv[1];
+    HWND shown = nullptr;
+    if (which == L"log") shown = ShowLogPage();
+    else {
+        std::fprintf(stderr, "unknown window %ls\n", argv[1]);
+        return 2;
+    }
+    if (shown == nullptr) {
+        std::fprintf(stderr, "the window could not be created\n");
+        return 1;
+    }
+    Pump(1500);  // let it paint
+    if (!WriteReady(argv[2], shown)) return 1;
+    Pump(120000, argv[3]);
+    page.reset();
+    mainWindow.reset();
+    return 0;
+}
