@@ -226,18 +226,28 @@ TEST_F(LogPageTest, ConcurrentEntriesFromSeveralThreadsAreAllKeptInOrder) {
             ++finished;
         });
 
+    // A deadlock may stop this very thread, so a watchdog reports it; the
+    // stuck threads could not be joined, hence the hard exit.
+    HANDLE allDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread watchdog([allDone] {
+        if (WaitForSingleObject(allDone, 120000) != WAIT_OBJECT_0) {
+            std::printf("AddLogEntry did not finish within two minutes: deadlock\n");
+            std::fflush(stdout);
+            ExitProcess(3);
+        }
+    });
+
     int own = 0;
     const bool done = PumpUntil(
         [&] {
             if (own < kLines) AddLogEntry(L"window thread line %03d", own++);
             return finished == kThreads && own == kLines;
         },
-        120000);
-    if (!done) {
-        ADD_FAILURE() << "AddLogEntry did not finish: deadlock";
-        std::fflush(stdout);
-        ExitProcess(3);  // the stuck threads cannot be joined
-    }
+        INFINITE);
+    SetEvent(allDone);
+    watchdog.join();
+    CloseHandle(allDone);
+    ASSERT_TRUE(done);
     for (auto& thread : threads) thread.join();
 
     const int expected = (kThreads + 1) * kLines;
