@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstdarg>
+#include <cwchar>
 
 namespace quenvar {
 
