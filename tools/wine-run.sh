@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Runs one Windows program under wine64 in a fresh, private Wine prefix with its
 # own Xvfb display, then ends everything it started and removes the prefix.
-#   wine-run.sh [--template DIR] [--keep-prefix DIR] PROGRAM [ARGS...]
+#   wine-run.sh [--template DIR] [--keep-prefix DIR] [--unix] PROGRAM [ARGS...]
+# With --unix, PROGRAM is a Linux command (a script) run inside that environment
+# (WINEPREFIX and DISPLAY set) instead of a Windows program.
 # The template prefix is made once (wineboot) and copied for every run.
 set -u
 
 template="${QUENVAR_WINE_TEMPLATE:-/tmp/quenvar-wine-template}"
 keep=""
+unix=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --template) template="$2"; shift 2 ;;
     --keep-prefix) keep="$2"; shift 2 ;;
+    --unix) unix=1; shift ;;
     *) break ;;
   esac
 done
@@ -42,6 +46,8 @@ else
 fi
 [ -f "$prefix/system.reg" ] || cp -a "$template/." "$prefix/"
 export WINEPREFIX="$prefix"
+# Persistent, so that services and drivers outlive the gaps between programs.
+"$WINESERVER" -p
 
 displayfile="$(mktemp)"
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
@@ -59,6 +65,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$WINE" "$@"
+if [ -n "$unix" ]; then
+  "$@"
+else
+  "$WINE" "$@"
+fi
 rc=$?
 exit $rc
