@@ -8,7 +8,9 @@
 #include "common/ProductInfo.h"
 #include "service/DriverChannel.h"
 #include "service/EventPump.h"
+#include "service/FilterVetter.h"
 #include "service/PipeServer.h"
+#include "service/RegistryGuard.h"
 #include "service/ServiceContext.h"
 
 namespace quenvar {
@@ -20,7 +22,14 @@ constexpr SIZE_T kThreadStack = 32767;
 SERVICE_STATUS serviceStatus;
 SERVICE_STATUS_HANDLE serviceStatusHandle;
 HANDLE deviceHandle;
+DWORD registryGuardThreadId;
+DWORD filterVetterThreadId;
 DWORD pipeServerThreadId;
+
+void StartServiceThread(LPTHREAD_START_ROUTINE entry, DWORD* threadId) {
+    HANDLE thread = CreateThread(nullptr, kThreadStack, entry, nullptr, 0, threadId);
+    if (thread != nullptr) CloseHandle(thread);
+}
 
 using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
@@ -92,6 +101,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         return;
     }
 
+    StartServiceThread(RegistryGuardThread, &registryGuardThreadId);
+    StartServiceThread(FilterVetterThread, &filterVetterThreadId);
+
     // The driver keeps the Service Control Manager's process handle.
     HANDLE parent = OpenProcess(PROCESS_ALL_ACCESS, FALSE, FindParentProcessId());
     DWORD status = 0;
@@ -99,8 +111,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     service.driverStatus = status;
     if (parent != nullptr) CloseHandle(parent);
 
-    HANDLE server = CreateThread(nullptr, kThreadStack, PipeServerThread, nullptr, 0, &pipeServerThreadId);
-    if (server != nullptr) CloseHandle(server);
+    StartServiceThread(PipeServerThread, &pipeServerThreadId);
 
     RunEventPump(deviceHandle, service);
 }
