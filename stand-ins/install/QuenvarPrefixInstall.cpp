@@ -1,0 +1,107 @@
+// Installs the system into a Wine prefix the way the uninstall expects to find
+// it: QuenvarUI.exe and QuenvarDll.dll in the Windows folder, QuenvarSvc.exe in
+// the System folder, the stand-in driver as Drivers\Quenvr.sys, the Start menu
+// folder "Quenvar Lockmere" with the documents, both services, and every value
+// of the installation footprint. For tests and the demonstration only.
+//   QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start]
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+
+#include "service/InstallationFootprint.h"
+#include "support/WineSystem.h"
+
+using namespace quenvar;
+using namespace quenvar::standin;
+
+namespace {
+
+bool Copy(const std::wstring& from, const std::wstring& to) {
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
+    std::fwprintf(stderr, L"cannot copy %ls to %ls (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
+    return false;
+}
+
+bool CreateServiceEntry(SC_HANDLE manager, const wchar_t* name, DWORD type, DWORD start, const std::wstring& image) {
+    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
+                                       image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service == nullptr && GetLastError() != ERROR_SERVICE_EXISTS) {
+        std::fwprintf(stderr, L"cannot create service %ls (error %lu)\n", name, GetLastError());
+        return false;
+    }
+    if (service != nullptr) CloseServiceHandle(service);
+    return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fwprintf(stderr, L"usage: QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start]\n");
+        return 2;
+    }
+    const std::wstring bin = argv[1];
+    const std::wstring docs = argc >= 3 && std::wstring(argv[2]) != L"--start" ? argv[2] : L"";
+    const bool start = std::wstring(argv[argc - 1]) == L"--start";
+
+    wchar_t windows[MAX_PATH], system[MAX_PATH], programs[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, TRUE);
+    SHGetSpecialFolderPathW(nullptr, system, CSIDL_SYSTEM, TRUE);
+    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, TRUE);
+    const std::wstring folder = std::wstring(programs) + L"\\Quenvar Lockmere";
+    CreateDirectoryW(folder.c_str(), nullptr);
+
+    bool ok = Copy(bin + L"\\QuenvarUI.exe", std::wstring(windows) + L"\\QuenvarUI.exe") &&
+              Copy(bin + L"\\QuenvarDll.dll", std::wstring(windows) + L"\\QuenvarDll.dll") &&
+              Copy(bin + L"\\QuenvarSvc.exe", std::wstring(system) + L"\\QuenvarSvc.exe") &&
+              Copy(bin + L"\\QuenvarStandInDriver.sys", std::wstring(system) + L"\\Drivers\\Quenvr.sys");
+    for (const wchar_t* document : {L"ReadMe.rtf", L"License.rtf", L"Lockmere Help.chm"}) {
+        if (docs.empty()) break;
+        const std::wstring from = docs + L"\\" + document;
+        if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES)
+            ok = Copy(from, folder + L"\\" + document) && ok;
+        else
+            std::fwprintf(stderr, L"no %ls in %ls: not installed\n", document, docs.c_str());
+    }
+    if (!ok) return 1;
+
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ok = CreateServiceEntry(manager, L"Quenvar", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                            std::wstring(system) + L"\\Drivers\\Quenvr.sys") &&
+         CreateServiceEntry(manager, L"QuenvarSvc", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                            std::wstring(system) + L"\\QuenvarSvc.exe");
+    CloseServiceHandle(manager);
+    if (!ok) return 1;
+
+    // Wine loads a driver only from an absolute image path and only on demand:
+    // the driver is started from the service entry as created, before the
+    // footprint (relative image path, boot start) is written over it.
+    if (start && !StartNamedService(L"Quenvar")) {
+        std::fwprintf(stderr, L"cannot start the driver (error %lu)\n", GetLastError());
+        return 1;
+    }
+
+    // The footprint exactly as the registry guard restores it.
+    for (size_t i = 0; i < kGuardedKeyCount; ++i) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGuardedKeys[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS) {
+            std::fwprintf(stderr, L"cannot open %ls\n", kGuardedKeys[i]);
+            return 1;
+        }
+        WriteFootprintValues(key, i);
+        RegCloseKey(key);
+    }
+    std::wprintf(L"installed into %ls, %ls and %ls\n", windows, system, folder.c_str());
+
+    if (start) {
+        if (!StartNamedService(L"QuenvarSvc")) {
+            std::fwprintf(stderr, L"cannot start the service (error %lu)\n", GetLastError());
+            return 1;
+        }
+        std::wprintf(L"driver and service running\n");
+    }
+    return 0;
+}
