@@ -282,10 +282,10 @@ TEST_F(FilterVetterTest, RealPromptsAreAnsweredYesAndNo) {
         while (!done) {
             for (const wchar_t* caption : {kCaption, L"Reboot?"}) {
                 HWND box = FindWindowW(L"#32770", caption);
-                if (box == nullptr) continue;
+                if (box == nullptr || !IsWindowVisible(box)) continue;
                 wchar_t text[2048] = {};
                 GetDlgItemTextW(box, 0xFFFF, text, 2048);  // the box's message text
-                if (box == lastBox && lastText == text) continue;
+                if (text[0] == L'\0' || (box == lastBox && lastText == text)) continue;
                 lastBox = box;
                 lastText = text;
                 seen.push_back(text);
