@@ -3,14 +3,18 @@
 // the System folder, the stand-in driver as Drivers\Quenvr.sys, the Start menu
 // folder "Quenvar Lockmere" with the documents, both services, and every value
 // of the installation footprint. For tests and the demonstration only.
-//   QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start]
+//   QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start [--driver-status N]]
+// --driver-status makes the stand-in driver report N to the service's
+// registration instead of the ready status.
 #include <windows.h>
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "service/InstallationFootprint.h"
+#include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 
 using namespace quenvar;
@@ -43,8 +47,18 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring bin = argv[1];
-    const std::wstring docs = argc >= 3 && std::wstring(argv[2]) != L"--start" ? argv[2] : L"";
-    const bool start = std::wstring(argv[argc - 1]) == L"--start";
+    std::wstring docs;
+    bool start = false;
+    long driverStatus = -1;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--start")
+            start = true;
+        else if (arg == L"--driver-status" && i + 1 < argc)
+            driverStatus = static_cast<long>(wcstoul(argv[++i], nullptr, 0));
+        else
+            docs = arg;
+    }
 
     wchar_t windows[MAX_PATH], system[MAX_PATH], programs[MAX_PATH];
     SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, TRUE);
@@ -80,6 +94,10 @@ int wmain(int argc, wchar_t** argv) {
     // footprint (relative image path, boot start) is written over it.
     if (start && !StartNamedService(L"Quenvar")) {
         std::fwprintf(stderr, L"cannot start the driver (error %lu)\n", GetLastError());
+        return 1;
+    }
+    if (start && driverStatus >= 0 && !StandInDriverClient().SetRegisterStatus(static_cast<uint32_t>(driverStatus))) {
+        std::fwprintf(stderr, L"cannot set the driver status\n");
         return 1;
     }
 

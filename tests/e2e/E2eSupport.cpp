@@ -9,10 +9,12 @@
 
 namespace quenvar::e2e {
 
-std::wstring BuiltFile(const wchar_t* name) {
+std::wstring BinFolder() {
     const char* bin = std::getenv("QUENVAR_BIN");
-    return standin::WinePath(bin ? bin : ".") + L"\\" + name;
+    return standin::WinePath(bin ? bin : ".");
 }
+
+std::wstring BuiltFile(const wchar_t* name) { return BinFolder() + L"\\" + name; }
 
 bool InstallDriverAndService() {
     if (!standin::InstallStandInDriver(BuiltFile(L"QuenvarStandInDriver.sys"))) {

@@ -12,7 +12,8 @@ namespace quenvar::e2e {
 
 using standin::ServiceClient;
 
-// A file of the build's output folder, as a Windows path.
+// The build's output folder, as a Windows path, and a file in it.
+std::wstring BinFolder();
 std::wstring BuiltFile(const wchar_t* name);
 
 // Installs and starts the stand-in driver, then installs and starts the service
