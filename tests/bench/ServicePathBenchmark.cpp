@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "common/PipeProtocol.h"
 #include "support/ServicePipeClient.h"
 #include "support/StandInDriverClient.h"
@@ -18,19 +19,9 @@
 using namespace quenvar;
 using namespace quenvar::standin;
 
+using namespace quenvar::bench;
+
 namespace {
-
-double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return t;
-}
 
 std::wstring Built(const wchar_t* name) {
     const char* bin = std::getenv("QUENVAR_BIN");
@@ -65,40 +56,6 @@ double ServicePathRate(StandInDriverClient& driver, uint32_t count) {
     }
     const LARGE_INTEGER end = Now();
     client.join();
-    return count / Seconds(start, end);
-}
-
-// Round trips per second of a 1068-byte message down and an 8-byte reply up
-// through a pipe with the service's modes and buffers.
-double BarePipeRate(uint32_t count) {
-    const wchar_t* name = L"\\\\.\\pipe\\QuenvarBenchBare";
-    HANDLE server = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                     PIPE_UNLIMITED_INSTANCES, 1024, 1024, 60000, nullptr);
-    std::thread peer([&] {
-        HANDLE client = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        AccessEvent event;
-        AccessReply reply = {0, 1};
-        DWORD moved;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (!ReadFile(client, &event, sizeof(event), &moved, nullptr)) break;
-            reply.eventId = event.eventId;
-            WriteFile(client, &reply, sizeof(reply), &moved, nullptr);
-        }
-        CloseHandle(client);
-    });
-    ConnectNamedPipe(server, nullptr);
-    AccessEvent event = {};
-    AccessReply reply;
-    DWORD moved;
-    const LARGE_INTEGER start = Now();
-    for (uint32_t i = 0; i < count; ++i) {
-        event.eventId = i;
-        WriteFile(server, &event, sizeof(event), &moved, nullptr);
-        ReadFile(server, &reply, sizeof(reply), &moved, nullptr);
-    }
-    const LARGE_INTEGER end = Now();
-    peer.join();
-    CloseHandle(server);
     return count / Seconds(start, end);
 }
 
