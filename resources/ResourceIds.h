@@ -42,6 +42,23 @@
 // Icons.
 #define IDI_TRAY 124
 
+// Rich-text documents (type "BINARYRTF"): the access prompt's texts, the
+// More Information texts and the Program Details item values.
+#define IDR_SCREEN_ACCESS_PROMPT 110
+#define IDR_SCREEN_ACCESS_MORE_INFO 115
+#define IDR_KEYBOARD_HOOK_PROMPT 118
+#define IDR_KEYBOARD_HOOK_MORE_INFO 119
+#define IDR_WINDOW_TEXT_PROMPT 146
+#define IDR_WINDOW_TEXT_MORE_INFO 147
+#define IDR_ITEM_FILE_VERSION 126
+#define IDR_ITEM_COMPANY_NAME 135
+#define IDR_ITEM_FILE_COMMENTS 136
+#define IDR_ITEM_FILE_DESCRIPTION 137
+#define IDR_ITEM_FILE_NAME 138
+#define IDR_ITEM_COPYRIGHT 139
+#define IDR_ITEM_PRODUCT_NAME 140
+#define IDR_ITEM_PRODUCT_VERSION 141
+
 #ifndef RC_INVOKED
 namespace quenvar {
 
@@ -52,6 +69,21 @@ constexpr int kLogPageTemplate = IDD_LOG_PAGE;
 constexpr int kAccessControlPageTemplate = IDD_ACCESS_CONTROL_PAGE;
 
 constexpr int kTrayIconId = IDI_TRAY;
+
+constexpr int kScreenAccessPromptText = IDR_SCREEN_ACCESS_PROMPT;
+constexpr int kScreenAccessMoreInfoText = IDR_SCREEN_ACCESS_MORE_INFO;
+constexpr int kKeyboardHookPromptText = IDR_KEYBOARD_HOOK_PROMPT;
+constexpr int kKeyboardHookMoreInfoText = IDR_KEYBOARD_HOOK_MORE_INFO;
+constexpr int kWindowTextPromptText = IDR_WINDOW_TEXT_PROMPT;
+constexpr int kWindowTextMoreInfoText = IDR_WINDOW_TEXT_MORE_INFO;
+constexpr int kItemFileVersionText = IDR_ITEM_FILE_VERSION;
+constexpr int kItemCompanyNameText = IDR_ITEM_COMPANY_NAME;
+constexpr int kItemFileCommentsText = IDR_ITEM_FILE_COMMENTS;
+constexpr int kItemFileDescriptionText = IDR_ITEM_FILE_DESCRIPTION;
+constexpr int kItemFileNameText = IDR_ITEM_FILE_NAME;
+constexpr int kItemCopyrightText = IDR_ITEM_COPYRIGHT;
+constexpr int kItemProductNameText = IDR_ITEM_PRODUCT_NAME;
+constexpr int kItemProductVersionText = IDR_ITEM_PRODUCT_VERSION;
 
 }  // namespace quenvar
 #endif
