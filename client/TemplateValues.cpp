@@ -1,0 +1,107 @@
+#include "client/TemplateValues.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "client/ProgramInfo.h"
+
+namespace quenvar {
+
+namespace {
+
+struct PlaceholderSource {
+    const char* placeholder;
+    std::wstring ProgramInfo::*field;
+};
+
+const PlaceholderSource kPlaceholderSources[] = {
+    {"%progpath%", &ProgramInfo::path},
+    {"%progdescription%", &ProgramInfo::comments},
+    {"%progversion%", &ProgramInfo::fileVersion},
+    {"%progcompany%", &ProgramInfo::companyName},
+    {"%productname%", &ProgramInfo::productName},
+    {"%productversion%", &ProgramInfo::productVersion},
+    {"%productcopyright%", &ProgramInfo::legalCopyright},
+    {"%progname%", &ProgramInfo::displayName},
+};
+
+// True when `text` continues with all of `placeholder`; never reads past the
+// end of `text`.
+bool BeginsWith(const char* text, const std::string& placeholder) {
+    for (size_t i = 0; i < placeholder.size(); ++i)
+        if (text[i] == '\0' || text[i] != placeholder[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+void FillTemplateValues(const ProgramInfo& info, TemplateValues& values) {
+    // The field is an argument, never the format: a '%' in it stays text.
+    for (const PlaceholderSource& source : kPlaceholderSources)
+        SetTemplateValue(values, source.placeholder, L"%s", (info.*source.field).c_str());
+}
+
+void SetTemplateValue(TemplateValues& values, const char* placeholder, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    SetTemplateValueV(values, placeholder, format, args);
+    va_end(args);
+}
+
+void SetTemplateValueV(TemplateValues& values, const char* placeholder, const wchar_t* format, va_list args) {
+    const std::wstring text = FormatTemplateValue(format, args);
+    values[placeholder] = EscapeTemplateValue(text.c_str());
+}
+
+std::wstring FormatTemplateValue(const wchar_t* format, va_list args) {
+    wchar_t text[kTemplateValueUnits + 1];
+    // Writes at most kTemplateValueUnits characters and no terminator when the
+    // text is longer; the last element ends it then.
+    _vsnwprintf(text, kTemplateValueUnits, format, args);
+    text[kTemplateValueUnits] = L'\0';
+    return text;
+}
+
+std::string EscapeTemplateValue(const wchar_t* text) {
+    char escaped[kEscapedValueBytes + 1];
+    size_t used = 0;
+    for (const wchar_t* unit = text; *unit != L'\0'; ++unit) {
+        char one[16];
+        const unsigned codeUnit = static_cast<uint16_t>(*unit);
+        const int length = std::snprintf(one, sizeof one, "\\u%u?", codeUnit);
+        if (length <= 0 || used + static_cast<size_t>(length) > kEscapedValueBytes) break;
+        std::memcpy(escaped + used, one, static_cast<size_t>(length));
+        used += static_cast<size_t>(length);
+    }
+    escaped[used] = '\0';
+    return std::string(escaped, used);
+}
+
+std::string ExpandTemplate(const char* text, const TemplateValues& values) {
+    if (values.empty()) return text;
+    std::string result;
+    const char* at = text;
+    while (*at != '\0') {
+        if (*at == '%') {
+            bool replaced = false;
+            for (const auto& [placeholder, value] : values) {
+                // An empty key would match without consuming anything.
+                if (placeholder.empty()) continue;
+                if (BeginsWith(at, placeholder)) {
+                    result += value;
+                    at += placeholder.size();
+                    replaced = true;
+                    break;
+                }
+            }
+            if (replaced) continue;
+        }
+        result += *at;
+        ++at;
+    }
+    return result;
+}
+
+}  // namespace quenvar

@@ -1,0 +1,74 @@
+#include "ClientTestSupport.h"
+
+#include <richedit.h>
+
+#include <cwchar>
+
+#include "console/ConsoleTestSupport.h"
+
+namespace quenvar::testing {
+
+std::wstring FixturePath(const wchar_t* fileName) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    path.erase(path.rfind(L'\\') + 1);
+    return path + fileName;
+}
+
+AccessEvent MakeEvent(uint32_t breachKind, const std::wstring& processPath, const std::wstring& modulePath) {
+    AccessEvent event = {};
+    event.eventId = 7;
+    event.breachKind = breachKind;
+    event.processId = 1234;
+    event.threadId = 5678;
+    wcsncpy(event.processPath, processPath.c_str(), kPathUnits - 1);
+    wcsncpy(event.modulePath, modulePath.c_str(), kPathUnits - 1);
+    return event;
+}
+
+std::wstring RichText(HWND control) {
+    std::wstring text(32768, L'\0');
+    GETTEXTEX how = {};
+    how.cb = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    how.flags = GT_DEFAULT;
+    how.codepage = 1200;
+    const LRESULT length =
+        SendMessageW(control, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&how), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
+}
+
+std::vector<std::wstring> Paragraphs(const std::wstring& text) {
+    std::vector<std::wstring> result;
+    std::wstring current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            result.push_back(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) result.push_back(current);
+    return result;
+}
+
+ScratchRichEdit::ScratchRichEdit() {
+    PrepareConsole();
+    control = CreateWindowExW(0, L"RichEdit20A", L"", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 600, 400, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+ScratchRichEdit::~ScratchRichEdit() {
+    if (control != nullptr) DestroyWindow(control);
+}
+
+void Click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+    PumpFor(50);
+}
+
+}  // namespace quenvar::testing

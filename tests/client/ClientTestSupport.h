@@ -1,0 +1,41 @@
+// What the client window tests share: events for the access prompt, the
+// identity fixture files, and the plain text of rich edit controls.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/DriverInterface.h"
+
+namespace quenvar::testing {
+
+// The full path of a fixture file built next to this test program
+// ("QuenvarFixtureFull.dll", "QuenvarFixtureBlank.dll", "QuenvarFixtureNone.dll").
+std::wstring FixturePath(const wchar_t* fileName);
+
+// An event of `breachKind` about `processPath`, with `modulePath` as its module.
+AccessEvent MakeEvent(uint32_t breachKind, const std::wstring& processPath, const std::wstring& modulePath);
+
+// The control's whole text as UTF-16 (EM_GETTEXTEX, code page 1200).
+std::wstring RichText(HWND control);
+
+// The text cut at its paragraph breaks ("\r", "\r\n" or "\n"); a break at the
+// very end gives no empty last paragraph.
+std::vector<std::wstring> Paragraphs(const std::wstring& text);
+
+// A hidden top-level rich edit control of the program's class, for rendering
+// a document without a dialog. Destroyed with the object.
+class ScratchRichEdit {
+public:
+    ScratchRichEdit();
+    ~ScratchRichEdit();
+    HWND control;
+};
+
+// Clicks a button as the mouse would (BM_CLICK) and dispatches what follows.
+void Click(HWND button);
+
+}  // namespace quenvar::testing
