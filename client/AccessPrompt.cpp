@@ -1,0 +1,86 @@
+#include "client/AccessPrompt.h"
+
+#include <cwchar>
+#include <new>
+#include <string>
+
+#include "client/ProgramDetailsDialog.h"
+#include "client/ProgramInfo.h"
+#include "client/RichTextView.h"
+#include "resources/ResourceIds.h"
+
+namespace quenvar {
+
+bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId) {
+    switch (breachKind) {
+    case kScreenAccess:
+        *promptTextId = kScreenAccessPromptText;
+        *moreInfoTextId = kScreenAccessMoreInfoText;
+        return true;
+    case kKeyboardHook:
+        *promptTextId = kKeyboardHookPromptText;
+        *moreInfoTextId = kKeyboardHookMoreInfoText;
+        return true;
+    case kForeignTextAccess:
+        *promptTextId = kWindowTextPromptText;
+        *moreInfoTextId = kWindowTextMoreInfoText;
+        return true;
+    default:
+        *promptTextId = 0;
+        *moreInfoTextId = 0;
+        return false;
+    }
+}
+
+AccessPrompt::AccessPrompt(const AccessEvent& event, bool forModule)
+    : ModelessDialog(kAccessPromptTemplate, nullptr), details(nullptr), text(nullptr), allowed(false) {
+    int promptTextId = 0;
+    int moreInfoTextId = 0;
+    const bool hasTexts = AccessTextsFor(event.breachKind, &promptTextId, &moreInfoTextId);
+
+    // The record's path need not be terminated within its field.
+    const wchar_t* path = forModule ? event.modulePath : event.processPath;
+    FillTemplateValues(ProgramInfo(std::wstring(path, wcsnlen(path, kPathUnits))), values);
+
+    details = new (std::nothrow) ProgramDetailsDialog(this, moreInfoTextId);
+    text = new (std::nothrow) RichTextView(GetItem(IDC_PROMPT_TEXT));
+    // An unknown kind has no text: the pane stays empty.
+    if (hasTexts && text != nullptr) text->ShowResource(promptTextId, values);
+}
+
+AccessPrompt::~AccessPrompt() {
+    delete text;
+    text = nullptr;
+    delete details;
+    details = nullptr;
+    values.clear();
+}
+
+void AccessPrompt::OnDestroy() {
+    if (details != nullptr) details->Destroy();
+    ModelessDialog::OnDestroy();
+}
+
+bool AccessPrompt::OnClose() { return false; }
+
+void AccessPrompt::OnCommand(int controlId, HWND /*controlWindow*/) {
+    switch (controlId) {
+    case IDC_ALLOW_ACCESS:
+        allowed = true;
+        Destroy();
+        break;
+    case IDC_DENY_ACCESS:
+        allowed = false;
+        Destroy();
+        break;
+    case IDC_MORE_INFORMATION:
+        if (details == nullptr) break;
+        details->Show();
+        details->BringToTop();
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace quenvar

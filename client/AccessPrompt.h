@@ -1,0 +1,49 @@
+// The question to the user about one access: an always-on-top window that
+// names the program, explains the risk of the kind of access and offers
+// "Allow Access", "Deny Access" and "More Information". It can be left only
+// through the two answer buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "client/TemplateValues.h"
+#include "common/DriverInterface.h"
+#include "console/ModelessDialog.h"
+
+namespace quenvar {
+
+class ProgramDetailsDialog;
+class RichTextView;
+
+// The documents explaining one kind of access; false (and both 0) for a kind
+// that has none.
+bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId);
+
+class AccessPrompt : public ModelessDialog {
+public:
+    // Builds the whole prompt, hidden, about the event's module file when
+    // `forModule` is true, else about its process's program file.
+    AccessPrompt(const AccessEvent& event, bool forModule);
+    ~AccessPrompt() override;
+
+    // Destroys the details window first.
+    void OnDestroy() override;
+    // Does nothing: neither a close request nor Alt+F4 answers the prompt.
+    bool OnClose() override;
+    // "Allow Access" and "Deny Access" answer and close; "More Information"
+    // shows the details window.
+    void OnCommand(int controlId, HWND controlWindow) override;
+
+    // The "More Information" window; owned.
+    ProgramDetailsDialog* details;
+    // The prompt text pane; owned.
+    RichTextView* text;
+    // The answer, read once the prompt is closed: true only after "Allow Access".
+    bool allowed;
+    // The placeholders of the program the prompt is about.
+    TemplateValues values;
+};
+
+}  // namespace quenvar

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ClientTestSupport.h"
+#include "client/AccessPrompt.h"
+#include "client/ProgramDetailsDialog.h"
+#include "client/ProgramInfo.h"
+#include "client/RichTextView.h"
+#include "console/ConsoleTestSupport.h"
+#include "console/DialogRegistry.h"
+#include "resources/ResourceIds.h"
+
+using namespace quenvar;
+using namespace quenvar::testing;
+
+namespace {
+
+class AccessPromptTest : public ::testing::Test {
+protected:
+    void SetUp() override { PrepareConsole(); }
+
+    static std::wstring Full() { return FixturePath(L"QuenvarFixtureFull.dll"); }
+    static std::wstring Blank() { return FixturePath(L"QuenvarFixtureBlank.dll"); }
+
+    // Every way of asking a window to close short of its answer buttons.
+    static void TryToClose(HWND window) {
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        // Alt+F4 as the keyboard delivers it, and the system command it becomes.
+        constexpr LPARAM kAltDown = 1 << 29;
+        PostMessageW(window, WM_SYSKEYDOWN, VK_F4, kAltDown | 1);
+        PostMessageW(window, WM_SYSKEYUP, VK_F4, kAltDown | (1u << 30) | (1u << 31) | 1);
+        SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        // Escape, and the cancel command a dialog manager would make of it.
+        for (HWND target : {window, GetFocus()}) {
+            if (target == nullptr) continue;
+            PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 1);
+            PostMessageW(target, WM_CHAR, VK_ESCAPE, 1);
+            PostMessageW(target, WM_KEYUP, VK_ESCAPE, (1u << 30) | (1u << 31) | 1);
+        }
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PumpFor(300);
+    }
+};
+
+}  // namespace
+
+TEST_F(AccessPromptTest, IsBuiltHiddenWithTheProgramInItsTextPane) {
+    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Blank()), false);
+    ASSERT_NE(prompt.window, nullptr);
+    EXPECT_TRUE(prompt.isOpen);
+    EXPECT_FALSE(prompt.allowed);
+    EXPECT_FALSE(prompt.IsVisible());
+    ASSERT_NE(prompt.details, nullptr);
+    ASSERT_NE(prompt.details->window, nullptr);
+    EXPECT_FALSE(prompt.details->IsVisible());
+    EXPECT_EQ(prompt.details->owner, &prompt);
+    ASSERT_NE(prompt.text, nullptr);
+    EXPECT_EQ(prompt.text->control, prompt.GetItem(IDC_PROMPT_TEXT));
+    EXPECT_EQ(GetWindowLongPtrW(prompt.window, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+
+    const std::vector<std::wstring> paragraphs = Paragraphs(RichText(prompt.GetItem(IDC_PROMPT_TEXT)));
+    ASSERT_GE(paragraphs.size(), 4u);
+    EXPECT_EQ(paragraphs[0], L"Unauthorized Screen Access");
+    EXPECT_EQ(paragraphs[2], L"Program Name: \"Snoop Screen Grabber\"");
+    EXPECT_EQ(paragraphs[3], L"Program Path\t: \"" + Full() + L"\"");
+
+    TemplateValues expected;
+    FillTemplateValues(ProgramInfo(Full()), expected);
+    EXPECT_EQ(prompt.values, expected);
+}
+
+TEST_F(AccessPromptTest, EachKindShowsItsOwnTexts) {
+    const struct {
+        uint32_t kind;
+        const wchar_t* heading;
+        const wchar_t* banner;
+    } kinds[] = {
+        {kScreenAccess, L"Unauthorized Screen Access", L"MODERATE PRIVACY RISK"},
+        {kKeyboardHook, L"Unauthorized Keyboard Hook", L"EXTREME PRIVACY RISK"},
+        {kForeignTextAccess, L"Unowned  Window Read", L"EXTREME PRIVACY RISK"},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.kind);
+        AccessPrompt prompt(MakeEvent(kind.kind, Full(), Full()), false);
+        const std::vector<std::wstring> text = Paragraphs(RichText(prompt.GetItem(IDC_PROMPT_TEXT)));
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text[0], kind.heading);
+        const std::vector<std::wstring> more = Paragraphs(RichText(prompt.details->GetItem(IDC_DETAILS_MORE_TEXT)));
+        ASSERT_GE(more.size(), 3u);
+        EXPECT_EQ(more[0], kind.banner);
+        EXPECT_EQ(more[2].find(L"Should I allow this program to "), 0u);
+    }
+}
+
+TEST_F(AccessPromptTest, AnUnknownKindLeavesBothTextPanesEmpty) {
+    AccessPrompt prompt(MakeEvent(3, Full(), Full()), false);
+    ASSERT_NE(prompt.window, nullptr);
+    EXPECT_EQ(RichText(prompt.GetItem(IDC_PROMPT_TEXT)), L"");
+    EXPECT_EQ(RichText(prompt.details->GetItem(IDC_DETAILS_MORE_TEXT)), L"");
+    // The program is still named in the details list.
+    EXPECT_EQ(RichText(prompt.details->GetItem(IDC_DETAILS_VALUE)), Full());
+
+    int promptText = -1, moreInfo = -1;
+    EXPECT_FALSE(AccessTextsFor(0xFFFFFFFFu, &promptText, &moreInfo));
+    EXPECT_EQ(promptText, 0);
+    EXPECT_EQ(moreInfo, 0);
+    EXPECT_TRUE(AccessTextsFor(2, &promptText, &moreInfo));
+    EXPECT_EQ(promptText, 146);
+    EXPECT_EQ(moreInfo, 147);
+}
+
+TEST_F(AccessPromptTest, AModulePromptNamesTheModule) {
+    AccessPrompt module(MakeEvent(kKeyboardHook, Full(), Blank()), true);
+    const std::wstring text = RichText(module.GetItem(IDC_PROMPT_TEXT));
+    EXPECT_NE(text.find(L"Program Name: \"QuenvarFixtureBlank.dll\""), std::wstring::npos) << text.c_str();
+    EXPECT_NE(text.find(L"\"" + Blank() + L"\""), std::wstring::npos);
+    EXPECT_EQ(text.find(L"Snoop"), std::wstring::npos);
+
+    AccessPrompt process(MakeEvent(kKeyboardHook, Full(), Blank()), false);
+    EXPECT_NE(RichText(process.GetItem(IDC_PROMPT_TEXT)).find(L"Program Name: \"Snoop Screen Grabber\""),
+              std::wstring::npos);
+}
+
+TEST_F(AccessPromptTest, APathFillingItsWholeFieldIsReadNoFurther) {
+    AccessEvent event = MakeEvent(kScreenAccess, L"", L"");
+    for (size_t i = 0; i < kPathUnits; ++i) event.processPath[i] = L'p';
+    // The unit after the field (the thread id) is not zero either.
+    event.threadId = 0x00410041;
+    AccessPrompt prompt(event, false);
+    EXPECT_EQ(prompt.values["%progpath%"], EscapeTemplateValue(std::wstring(kPathUnits, L'p').c_str()));
+}
+
+TEST_F(AccessPromptTest, CloseAttemptsNeitherCloseNorAnswer) {
+    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+    prompt.Show();
+    SetForegroundWindow(prompt.window);
+    SetFocus(prompt.GetItem(IDC_MORE_INFORMATION));
+    PumpFor(100);
+    ASSERT_TRUE(prompt.IsVisible());
+    HWND window = prompt.window;
+
+    TryToClose(window);
+
+    EXPECT_TRUE(prompt.isOpen);
+    EXPECT_EQ(prompt.window, window);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_TRUE(prompt.IsVisible());
+    EXPECT_FALSE(prompt.allowed);
+    EXPECT_FALSE(prompt.details->IsVisible());
+
+    // The same attempts do reach a window that closes: the details window
+    // hides on them, so they were delivered.
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    ASSERT_TRUE(prompt.details->IsVisible());
+    PostMessageW(prompt.details->window, WM_SYSKEYDOWN, VK_F4, (1 << 29) | 1);
+    PumpFor(200);
+    EXPECT_FALSE(prompt.details->IsVisible());
+    EXPECT_TRUE(prompt.isOpen);
+}
+
+TEST_F(AccessPromptTest, MoreInformationShowsTheDetailsWindowAgainAfterItWasHidden) {
+    AccessPrompt prompt(MakeEvent(kKeyboardHook, Full(), Full()), false);
+    prompt.Show();
+    PumpFor(50);
+    ModelessDialog* details = prompt.details;
+    HWND detailsWindow = details->window;
+
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    EXPECT_TRUE(details->IsVisible());
+
+    // "Done" hides it; the prompt stays open and unanswered.
+    Click(details->GetItem(IDC_DONE));
+    EXPECT_FALSE(details->IsVisible());
+    EXPECT_TRUE(prompt.isOpen);
+    EXPECT_TRUE(prompt.IsVisible());
+
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    EXPECT_TRUE(details->IsVisible());
+    EXPECT_EQ(prompt.details, details);
+    EXPECT_EQ(details->window, detailsWindow);
+
+    // Its close box hides it as well.
+    SendMessageW(detailsWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PumpFor(50);
+    EXPECT_FALSE(details->IsVisible());
+    EXPECT_TRUE(IsWindow(detailsWindow));
+
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    EXPECT_TRUE(details->IsVisible());
+    EXPECT_TRUE(prompt.isOpen);
+    EXPECT_FALSE(prompt.allowed);
+}
+
+TEST_F(AccessPromptTest, AllowAnswersTrueAndClosesTheDetailsWindowToo) {
+    const size_t before = DialogRegistry::Count();
+    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+    EXPECT_EQ(DialogRegistry::Count(), before + 2);
+    prompt.Show();
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    ASSERT_TRUE(prompt.details->IsVisible());
+    HWND promptWindow = prompt.window;
+    HWND detailsWindow = prompt.details->window;
+
+    // The caller's wait: the click arrives while it pumps.
+    PostMessageW(prompt.GetItem(IDC_ALLOW_ACCESS), BM_CLICK, 0, 0);
+    EXPECT_TRUE(prompt.PumpWhileOpen());
+
+    EXPECT_FALSE(prompt.isOpen);
+    EXPECT_TRUE(prompt.allowed);
+    EXPECT_EQ(prompt.window, nullptr);
+    EXPECT_FALSE(IsWindow(promptWindow));
+    EXPECT_FALSE(IsWindow(detailsWindow));
+    EXPECT_EQ(prompt.details->window, nullptr);
+    EXPECT_FALSE(prompt.details->isOpen);
+    EXPECT_EQ(DialogRegistry::Count(), before);
+}
+
+TEST_F(AccessPromptTest, DenyAnswersFalseAndClosesTheDetailsWindowToo) {
+    AccessPrompt prompt(MakeEvent(kForeignTextAccess, Full(), Full()), false);
+    prompt.Show();
+    Click(prompt.GetItem(IDC_MORE_INFORMATION));
+    HWND detailsWindow = prompt.details->window;
+    ASSERT_TRUE(IsWindowVisible(detailsWindow));
+
+    Click(prompt.GetItem(IDC_DENY_ACCESS));
+
+    EXPECT_FALSE(prompt.isOpen);
+    EXPECT_FALSE(prompt.allowed);
+    EXPECT_FALSE(IsWindow(detailsWindow));
+}
+
+TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageLeaveTheAnswerDeny) {
+    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+    prompt.Show();
+    SendMessageW(prompt.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    SendMessageW(prompt.window, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_TEXT, 0), 0);
+    EXPECT_TRUE(prompt.isOpen);
+
+    PostQuitMessage(0);
+    EXPECT_FALSE(prompt.PumpWhileOpen());
+    EXPECT_FALSE(prompt.allowed);
+    MSG quit;
+    // PumpWhileOpen posts the quit message again for an outer loop; take it.
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST_F(AccessPromptTest, DeletingAnOpenPromptDestroysBothWindows) {
+    HWND promptWindow = nullptr;
+    HWND detailsWindow = nullptr;
+    const size_t before = DialogRegistry::Count();
+    {
+        AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+        prompt.Show();
+        Click(prompt.GetItem(IDC_MORE_INFORMATION));
+        promptWindow = prompt.window;
+        detailsWindow = prompt.details->window;
+    }
+    EXPECT_FALSE(IsWindow(promptWindow));
+    EXPECT_FALSE(IsWindow(detailsWindow));
+    EXPECT_EQ(DialogRegistry::Count(), before);
+}
