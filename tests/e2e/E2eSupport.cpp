@@ -1,7 +1,6 @@
 #include "E2eSupport.h"
 
-#include <gtest/gtest.h>
-
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/PipeProtocol.h"
@@ -18,16 +17,16 @@ std::wstring BuiltFile(const wchar_t* name) { return BinFolder() + L"\\" + name;
 
 bool InstallDriverAndService() {
     if (!standin::InstallStandInDriver(BuiltFile(L"QuenvarStandInDriver.sys"))) {
-        ADD_FAILURE() << "stand-in driver not installed, error " << GetLastError();
+        std::fprintf(stderr, "stand-in driver not installed, error %lu\n", GetLastError());
         return false;
     }
     if (!standin::InstallProtectionService(BuiltFile(L"QuenvarSvc.exe")) ||
         !standin::StartNamedService(L"QuenvarSvc")) {
-        ADD_FAILURE() << "service not started, error " << GetLastError();
+        std::fprintf(stderr, "service not started, error %lu\n", GetLastError());
         return false;
     }
     if (!standin::WaitForPipe(kPipeName, 20000)) {
-        ADD_FAILURE() << "the service's pipe did not appear";
+        std::fprintf(stderr, "the service's pipe did not appear\n");
         return false;
     }
     return true;

@@ -17,7 +17,7 @@ std::wstring BinFolder();
 std::wstring BuiltFile(const wchar_t* name);
 
 // Installs and starts the stand-in driver, then installs and starts the service
-// and waits for its pipe. False (with a gtest failure) when any step fails.
+// and waits for its pipe. False (with the reason on stderr) when any step fails.
 bool InstallDriverAndService();
 
 // Waits until the condition holds or the time is up.
