@@ -187,7 +187,8 @@ size_t Count(const std::string& text, const std::string& what) {
     return count;
 }
 
-// The character format of the first character of `what` in the control.
+// The character and paragraph format of the first character of `what` (of its
+// last occurrence if `last`) in the control.
 struct CharacterFormat {
     bool found = false;
     bool bold = false, italic = false, underline = false;
@@ -198,9 +199,10 @@ struct CharacterFormat {
     WORD alignment = 0;
 };
 
-CharacterFormat FormatOf(HWND control, const std::wstring& what) {
+CharacterFormat FormatOf(HWND control, const std::wstring& what, bool last = false) {
     CharacterFormat result;
-    const size_t at = RichText(control).find(what);
+    const std::wstring text = RichText(control);
+    const size_t at = last ? text.rfind(what) : text.find(what);
     if (at == std::wstring::npos) return result;
     result.found = true;
     SendMessageW(control, EM_SETSEL, at, at + 1);
@@ -293,9 +295,13 @@ TEST(RichTextResourceTest, MoreInformationTextsCarryBannerWarningAndHeadings) {
         EXPECT_EQ(banner.colour, id == 115 ? kTeal : kRed);
         EXPECT_EQ(banner.face, L"Arial");
 
-        const CharacterFormat warning = FormatOf(edit.control, L"If you have any doubts");
-        EXPECT_TRUE(warning.italic);
-        EXPECT_FALSE(warning.bold);
+        // Opening and closing warning alike.
+        for (bool last : {false, true}) {
+            const CharacterFormat warning = FormatOf(edit.control, L"If you have any doubts", last);
+            EXPECT_TRUE(warning.italic);
+            EXPECT_FALSE(warning.bold);
+            EXPECT_EQ(warning.alignment, PFA_CENTER);
+        }
         const CharacterFormat doNot = FormatOf(edit.control, L"DO NOT");
         EXPECT_TRUE(doNot.bold && doNot.italic);
 
@@ -312,13 +318,11 @@ TEST(RichTextResourceTest, MoreInformationTextsCarryBannerWarningAndHeadings) {
         EXPECT_FALSE(point.bold || point.italic || point.underline);
 
         // The closing banner, the paragraph before the last.
-        const size_t last = RichText(edit.control).rfind(paragraphs[0]);
-        SendMessageW(edit.control, EM_SETSEL, last, last + 1);
-        CHARFORMAT2W format = {};
-        format.cbSize = sizeof format;
-        SendMessageW(edit.control, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
-        EXPECT_NE(last, 0u);
-        EXPECT_TRUE((format.dwEffects & CFE_BOLD) && (format.dwEffects & CFE_UNDERLINE));
+        const CharacterFormat closing = FormatOf(edit.control, paragraphs[0], true);
+        EXPECT_TRUE(closing.bold && closing.underline);
+        EXPECT_EQ(closing.alignment, PFA_CENTER);
+        EXPECT_EQ(closing.colour, banner.colour);
+        EXPECT_EQ(closing.twips, 200);
     }
 }
 
@@ -377,9 +381,11 @@ TEST(RichTextResourceTest, PromptTextsCarryTheirEmphasis) {
         EXPECT_TRUE(FormatOf(edit.control, L"Snoop Screen").bold);
         EXPECT_TRUE(FormatOf(edit.control, L"Program Path").bold);
 
+        // The two paragraphs are 9 pt, so that a path over two lines still fits.
         const CharacterFormat body = FormatOf(edit.control, L"The program named above");
         EXPECT_FALSE(body.bold || body.italic || body.underline);
-        EXPECT_EQ(body.twips, 200);
+        EXPECT_EQ(body.twips, 180);
+        EXPECT_EQ(body.alignment, PFA_LEFT);
         EXPECT_TRUE(FormatOf(edit.control, L"Allow Access'").bold);
         EXPECT_FALSE(FormatOf(edit.control, L"' button below.").bold);
         EXPECT_TRUE(FormatOf(edit.control, L"More Information'").bold);
