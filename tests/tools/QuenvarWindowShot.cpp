@@ -4,14 +4,24 @@
 // When the window is painted, writes the X display and the window's screen
 // rectangle to READY-FILE ("DISPLAY=:N" and "RECT=x y width height"), then
 // keeps pumping until DONE-FILE exists (at most two minutes).
-// Windows: "log" (the Log page inside the main window).
+// Windows: "log" (the Log page inside the main window); "prompt-screen",
+// "prompt-keyboard", "prompt-window" (the access prompt for each kind of
+// access) and "details", "details-keyboard", "details-window" (its More
+// Information window). The prompts are about the program named by
+// QUENVAR_SHOT_PROGRAM (a Windows path), else Wine's notepad;
+// QUENVAR_SHOT_ITEM selects a details list item (0 to 7) and
+// QUENVAR_SHOT_SCROLL=1 scrolls the More Information text to its end.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <memory>
 #include <string>
 
+#include "client/AccessPrompt.h"
+#include "client/ProgramDetailsDialog.h"
+#include "common/DriverInterface.h"
 #include "console/AppInstance.h"
 #include "console/LogPage.h"
 #include "console/ModelessDialog.h"
@@ -75,6 +85,32 @@ HWND ShowLogPage() {
     return mainWindow->window;
 }
 
+std::unique_ptr<AccessPrompt> prompt;
+
+std::wstring Environment(const wchar_t* name, const wchar_t* fallback) {
+    wchar_t value[1024] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, 1024);
+    return length == 0 || length >= 1024 ? fallback : value;
+}
+
+HWND ShowPrompt(uint32_t breachKind, bool withDetails) {
+    AccessEvent event = {};
+    event.breachKind = breachKind;
+    const std::wstring program = Environment(L"QUENVAR_SHOT_PROGRAM", L"C:\\windows\\system32\\notepad.exe");
+    wcsncpy(event.processPath, program.c_str(), kPathUnits - 1);
+    prompt = std::make_unique<AccessPrompt>(event, false);
+    if (prompt->window == nullptr) return nullptr;
+    prompt->Show();
+    if (!withDetails) return prompt->window;
+    const int item = _wtoi(Environment(L"QUENVAR_SHOT_ITEM", L"0").c_str());
+    SendMessageW(prompt->details->GetItem(IDC_LIST), LB_SETCURSEL, item, 0);
+    prompt->details->ShowSelectedValue();
+    if (Environment(L"QUENVAR_SHOT_SCROLL", L"") == L"1")
+        SendMessageW(prompt->details->GetItem(IDC_DETAILS_MORE_TEXT), WM_VSCROLL, SB_BOTTOM, 0);
+    prompt->OnCommand(IDC_MORE_INFORMATION, nullptr);
+    return prompt->details->window;
+}
+
 bool WriteReady(const wchar_t* path, HWND window) {
     wchar_t display[256] = {};
     GetEnvironmentVariableW(L"DISPLAY", display, 256);
@@ -105,6 +141,12 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring which = argv[1];
     HWND shown = nullptr;
     if (which == L"log") shown = ShowLogPage();
+    else if (which == L"prompt-screen") shown = ShowPrompt(kScreenAccess, false);
+    else if (which == L"prompt-keyboard") shown = ShowPrompt(kKeyboardHook, false);
+    else if (which == L"prompt-window") shown = ShowPrompt(kForeignTextAccess, false);
+    else if (which == L"details") shown = ShowPrompt(kScreenAccess, true);
+    else if (which == L"details-keyboard") shown = ShowPrompt(kKeyboardHook, true);
+    else if (which == L"details-window") shown = ShowPrompt(kForeignTextAccess, true);
     else {
         std::fprintf(stderr, "unknown window %ls\n", argv[1]);
         return 2;
@@ -116,6 +158,7 @@ int wmain(int argc, wchar_t** argv) {
     Pump(1500);  // let it paint
     if (!WriteReady(argv[2], shown)) return 1;
     Pump(120000, argv[3]);
+    prompt.reset();
     page.reset();
     mainWindow.reset();
     return 0;
