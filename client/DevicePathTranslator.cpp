@@ -1,0 +1,72 @@
+#include "client/DevicePathTranslator.h"
+
+#include <cwchar>
+
+namespace quenvar {
+
+const DriveTableSource kWin32DriveTableSource = {GetLogicalDrives, QueryDosDeviceW};
+
+std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t* windowsDrive,
+                                 const std::wstring& path) {
+    for (const auto& entry : deviceToDrive) {
+        const std::wstring& target = entry.first;
+        if (target.empty() || path.size() < target.size()) continue;
+        if (path.compare(0, target.size(), target) != 0) continue;
+        // The target must end where a path component ends: otherwise
+        // \Device\HarddiskVolume1 would claim \Device\HarddiskVolume10\x.exe
+        // and turn it into C:0\x.exe, a file that does not exist.
+        // A target that ends in a backslash is a drive's root: the drive name
+        // takes the place of everything before that backslash.
+        const size_t consumed = target.back() == L'\\' ? target.size() - 1 : target.size();
+        if (path.size() > consumed && path[consumed] != L'\\') continue;
+        return entry.second + path.substr(consumed);
+    }
+    if (!path.empty() && path[0] == L'\\') return std::wstring(windowsDrive) + path;
+    return path;
+}
+
+std::wstring ExpandLongPath(const std::wstring& path) {
+    wchar_t buffer[kDevicePathBufferSize];
+    const DWORD length = GetLongPathNameW(path.c_str(), buffer, kDevicePathBufferSize);
+    // A file that has gone, or a long form that does not fit: the caller still
+    // needs a drive-letter path, and the unexpanded one is the best there is.
+    if (length == 0 || length >= kDevicePathBufferSize) return path;
+    return std::wstring(buffer);
+}
+
+DevicePathTranslator::DevicePathTranslator(const DriveTableSource& drives)
+    : lastDriveMask(0), windowsDrive{0, 0, 0}, drives(drives) {
+    Refresh();
+    wchar_t directory[kDevicePathBufferSize];
+    const UINT length = GetWindowsDirectoryW(directory, kDevicePathBufferSize);
+    if (length >= 2 && length < kDevicePathBufferSize) {
+        windowsDrive[0] = directory[0];
+        windowsDrive[1] = directory[1];
+    }
+}
+
+void DevicePathTranslator::Refresh() {
+    const uint32_t mask = drives.getLogicalDrives();
+    if (mask == lastDriveMask) return;
+    deviceToDrive.clear();
+    for (unsigned bit = 0; bit < 32; ++bit) {
+        if ((mask & (1u << bit)) == 0) continue;
+        const wchar_t name[3] = {wchar_t(L'A' + bit), L':', 0};
+        wchar_t target[kDevicePathBufferSize];
+        const DWORD stored = drives.queryDosDevice(name, target, kDevicePathBufferSize);
+        // A drive whose target cannot be learned gets no entry; an empty
+        // target would begin every path.
+        if (stored == 0 || stored > kDevicePathBufferSize) continue;
+        // Of a multi-string answer only the first string counts.
+        const size_t length = wcsnlen(target, stored);
+        if (length == 0) continue;
+        deviceToDrive[std::wstring(target, length)] = name;
+    }
+    lastDriveMask = mask;
+}
+
+std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath) const {
+    return ExpandLongPath(RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath));
+}
+
+}  // namespace quenvar

@@ -1,0 +1,64 @@
+// Turns the kernel's device paths (\Device\HarddiskVolume1\...) into the
+// drive-letter long paths that the user sees and the rights records are keyed by.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace quenvar {
+
+// Size in wide characters of the buffers for a device target and a long path.
+constexpr DWORD kDevicePathBufferSize = 1024;
+
+// Where the translator learns the drives and their device targets. Production
+// uses kWin32DriveTableSource; tests supply chosen drives.
+struct DriveTableSource {
+    DWORD(WINAPI* getLogicalDrives)();
+    DWORD(WINAPI* queryDosDevice)(LPCWSTR deviceName, LPWSTR targetPath, DWORD maxChars);
+};
+
+// GetLogicalDrives and QueryDosDeviceW.
+extern const DriveTableSource kWin32DriveTableSource;
+
+// Device target (case-sensitive, ordered by UTF-16 code unit) -> drive name "C:".
+using DeviceTable = std::map<std::wstring, std::wstring>;
+
+// The prefix rewrite without long-path expansion: the first table entry, in
+// ascending key order, whose target begins the path and ends at a path
+// boundary gives its drive name followed by the rest of the path; otherwise a
+// path starting with a backslash is put on windowsDrive; anything else is
+// returned unchanged.
+std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t* windowsDrive,
+                                 const std::wstring& path);
+
+// GetLongPathNameW into a 1024-character buffer; the path as given when that
+// fails or the long form would not fit.
+std::wstring ExpandLongPath(const std::wstring& path);
+
+class DevicePathTranslator {
+public:
+    explicit DevicePathTranslator(const DriveTableSource& drives = kWin32DriveTableSource);
+    virtual ~DevicePathTranslator() = default;
+    DevicePathTranslator(const DevicePathTranslator&) = delete;
+    DevicePathTranslator& operator=(const DevicePathTranslator&) = delete;
+
+    // Rebuilds deviceToDrive when the set of logical drives differs from the
+    // one it was built from.
+    void Refresh();
+
+    // The drive-letter long path of a kernel, rootless or drive-letter path.
+    std::wstring ToDosPath(const std::wstring& kernelPath) const;
+
+    DeviceTable deviceToDrive;
+    uint32_t lastDriveMask;
+    // Letter and colon of the Windows directory, zero-terminated.
+    wchar_t windowsDrive[3];
+
+private:
+    DriveTableSource drives;
+};
+
+}  // namespace quenvar
