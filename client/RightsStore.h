@@ -1,0 +1,41 @@
+// The program's memory of the user's decisions: one rights cache per process
+// seen in an access event, purged of forgotten programs on the next lookup.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "client/ProcessRightsCache.h"
+#include "common/Win32Handles.h"
+
+namespace quenvar {
+
+class RightsStore {
+public:
+    RightsStore();
+    virtual ~RightsStore() = default;
+    RightsStore(const RightsStore&) = delete;
+    RightsStore& operator=(const RightsStore&) = delete;
+
+    // The cache of a running process, made afresh when the id is new or its
+    // process has ended. Applies the pending forgets first.
+    ProcessRightsCache& ForProcess(uint32_t processId);
+
+    // Queues the path for removal from every cache at the next ForProcess.
+    void Forget(const std::wstring& path);
+
+    // Guards pendingForgets and processCaches, not the caches' contents.
+    UniqueHandle rightsLock;
+    std::set<std::wstring> pendingForgets;
+    std::map<uint32_t, std::unique_ptr<ProcessRightsCache>> processCaches;
+};
+
+// The program's one store, built with its lock by static initialisation.
+RightsStore& TheRightsStore();
+
+}  // namespace quenvar
