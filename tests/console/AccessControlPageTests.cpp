@@ -1,0 +1,758 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <aclapi.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ConsoleTestSupport.h"
+#include "RightsTestSupport.h"
+#include "client/RightsStore.h"
+#include "common/RestartRoutine.h"
+#include "console/AccessControlPage.h"
+#include "resources/ResourceIds.h"
+
+using namespace quenvar;
+using namespace quenvar::testing;
+
+namespace {
+
+const wchar_t* const kProperties[9] = {
+    L"Can Read Screen", L"Can Hook Keyboard", L"Can Read Unowned Window", L"Version",    L"Company",
+    L"Product Name",    L"Product Version",   L"Copyright",               L"Description",
+};
+
+constexpr const wchar_t* kSessionManagerKey = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
+
+int restarts = 0;
+void CountRestart() { ++restarts; }
+
+std::wstring ListText(HWND list, int row, int column) {
+    wchar_t text[2048] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 2048;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::wstring ColumnTitle(HWND list, int column) {
+    wchar_t title[128] = {};
+    LVCOLUMNW info = {};
+    info.mask = LVCF_TEXT;
+    info.pszText = title;
+    info.cchTextMax = 128;
+    SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
+    return title;
+}
+
+// The raw list of renames the Session Manager runs at the next restart.
+std::wstring PendingRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"";
+    std::vector<wchar_t> data(32768, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    const LONG result =
+        RegQueryValueExW(key, kPendingRenames, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return L"";
+    return std::wstring(data.data(), size / sizeof(wchar_t));
+}
+
+void ForgetPendingDeletions() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, kPendingRenames);
+    RegCloseKey(key);
+}
+
+// Whether `path` is listed for deletion (an empty target) at the next restart.
+bool ListsPending(const std::wstring& path) {
+    std::wstring entry = L"\\??\\" + path;
+    entry.push_back(L'\0');
+    entry.push_back(L'\0');
+    return PendingRenames().find(entry) != std::wstring::npos;
+}
+
+// For one scope, nobody may change the Session Manager's key: the condition
+// under which Windows (and Wine) refuse to schedule a deletion at restart.
+class SessionManagerReadOnly {
+public:
+    SessionManagerReadOnly() {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS)
+            return;
+        DWORD size = 0;
+        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+        saved_.resize(size);
+        if (size == 0 || RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
+            return;
+        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+        PSID everyone = nullptr;
+        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+        EXPLICIT_ACCESSW access = {};
+        access.grfAccessPermissions = KEY_READ | WRITE_DAC;
+        access.grfAccessMode = SET_ACCESS;
+        access.grfInheritance = NO_INHERITANCE;
+        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+        access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+        PACL acl = nullptr;
+        SetEntriesInAclW(1, &access, nullptr, &acl);
+        SECURITY_DESCRIPTOR descriptor;
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+        active_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+        LocalFree(acl);
+        FreeSid(everyone);
+    }
+    ~SessionManagerReadOnly() {
+        if (active_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    bool active() const { return active_; }
+
+private:
+    HKEY key_ = nullptr;
+    std::vector<BYTE> saved_;
+    bool active_ = false;
+};
+
+// Holds a file open the way a running program's file is in use: without
+// FILE_SHARE_DELETE, so that it cannot be deleted.
+class FileInUse {
+public:
+    explicit FileInUse(const std::wstring& path)
+        : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~FileInUse() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+};
+
+// MB_ICONQUESTION | MB_YESNO.
+void ExpectQuestion(const BoxSeen& seen) {
+    EXPECT_TRUE(seen.hasYes);
+    EXPECT_TRUE(seen.hasNo);
+    EXPECT_FALSE(seen.hasOk);
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_QUESTION));
+}
+
+// An OK button and no icon.
+void ExpectPlainOk(const BoxSeen& seen) {
+    EXPECT_TRUE(seen.hasOk);
+    EXPECT_FALSE(seen.hasYes);
+    EXPECT_EQ(seen.icon, nullptr);
+}
+
+// MB_ICONERROR with its OK button.
+void ExpectError(const BoxSeen& seen) {
+    EXPECT_TRUE(seen.hasOk);
+    EXPECT_FALSE(seen.hasYes);
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_ERROR));
+}
+
+class AccessControlPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearStoredRights();
+        restarts = 0;
+        restartRoutine = CountRestart;
+    }
+    void TearDown() override {
+        page.reset();
+        ClearStoredRights();
+        restartRoutine = RestartWindows;
+    }
+
+    void Open() {
+        page = std::make_unique<AccessControlPage>(host.tab());
+        ASSERT_NE(page->window, nullptr);
+    }
+
+    int Rows() { return static_cast<int>(SendMessageW(page->listWindow, LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Cell(int row, int column) { return ListText(page->listWindow, row, column); }
+    int RowOf(const std::wstring& path) {
+        for (int row = 0; row < Rows(); ++row)
+            if (Cell(row, 2) == path) return row;
+        return -1;
+    }
+    std::wstring Detail(int row) { return ListText(page->detailsWindow, row, 1); }
+    std::vector<std::wstring> Rights() { return {Detail(0), Detail(1), Detail(2)}; }
+    void Select(int row) {
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(page->listWindow, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    }
+    void SelectNothing() {
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED;
+        item.state = 0;
+        SendMessageW(page->listWindow, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    }
+    bool Enabled(HWND control) { return IsWindowEnabled(control) != FALSE; }
+    void Click(int id, HWND button) {
+        SendMessageW(page->window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
+    void ClickForget() { Click(IDC_FORGET_FILE, page->forgetButton); }
+    void ClickDestroy() { Click(IDC_DESTROY_FILE, page->destroyButton); }
+    HWND BoxOwner() { return GetAncestor(page->window, GA_ROOT); }
+    bool ForgetQueued(const std::wstring& path) {
+        RightsStore& store = TheRightsStore();
+        return store.pendingForgets.count(path) == 1;
+    }
+
+    HostWindow host;
+    TempFolder folder;
+    std::unique_ptr<AccessControlPage> page;
+};
+
+}  // namespace
+
+TEST(AccessRightText, AllowedWinsThenDeniedElseAsk) {
+    EXPECT_STREQ(RightText(0x4, 0x1, 0x1), L"No");
+    EXPECT_STREQ(RightText(0x4, 0x1, 0x2), L"Ask");
+    EXPECT_STREQ(RightText(0x4, 0x1, 0x4), L"Yes");
+    EXPECT_STREQ(RightText(0x2, 0x2, 0x2), L"Yes");
+    EXPECT_STREQ(RightText(0, 0, 0x1), L"Ask");
+}
+
+TEST(AccessStoredMasks, ByteOneAllowedByteZeroDeniedWidenedAsSignedBytes) {
+    const uint8_t record[42] = {0x01, 0x04};
+    StoredMasks masks = MasksOfStoredValue(record, 42);
+    EXPECT_EQ(masks.deniedMask, 1u);
+    EXPECT_EQ(masks.allowedMask, 4u);
+
+    const uint8_t high[2] = {0x80, 0xFF};
+    masks = MasksOfStoredValue(high, 2);
+    EXPECT_EQ(masks.deniedMask, 0xFFFFFF80u);
+    EXPECT_EQ(masks.allowedMask, 0xFFFFFFFFu);
+}
+
+TEST(AccessStoredMasks, MissingBytesOfAShortValueCountAsZero) {
+    // The byte past the value's data must not be read: a guard byte shows it.
+    const uint8_t oneByte[2] = {0x02, 0x7F};
+    StoredMasks masks = MasksOfStoredValue(oneByte, 1);
+    EXPECT_EQ(masks.deniedMask, 2u);
+    EXPECT_EQ(masks.allowedMask, 0u);
+    masks = MasksOfStoredValue(oneByte, 0);
+    EXPECT_EQ(masks.deniedMask, 0u);
+    EXPECT_EQ(masks.allowedMask, 0u);
+}
+
+TEST_F(AccessControlPageTest, EmptyPageHasItsColumnsAndNineBlankDetailsAndEverythingDisabled) {
+    Open();
+    EXPECT_EQ(page->listWindow, page->GetItem(IDC_LIST));
+    EXPECT_EQ(page->detailsWindow, page->GetItem(IDC_DETAILS_LIST));
+    EXPECT_EQ(page->forgetButton, page->GetItem(IDC_FORGET_FILE));
+    EXPECT_EQ(page->destroyButton, page->GetItem(IDC_DESTROY_FILE));
+    EXPECT_NE(page->rightsKey.get(), nullptr);
+    EXPECT_EQ(SendMessageW(page->listWindow, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x60);
+    EXPECT_EQ(SendMessageW(page->detailsWindow, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x20);
+    ASSERT_EQ(page->listView->columnCount, 3);
+    EXPECT_EQ(ColumnTitle(page->listWindow, 0), L"Program Name");
+    EXPECT_EQ(ColumnTitle(page->listWindow, 1), L"Restricted");
+    EXPECT_EQ(ColumnTitle(page->listWindow, 2), L"Path");
+    ASSERT_EQ(page->detailsView->columnCount, 2);
+    EXPECT_EQ(ColumnTitle(page->detailsWindow, 0), L"Property");
+    EXPECT_EQ(ColumnTitle(page->detailsWindow, 1), L"Value");
+    ASSERT_EQ(SendMessageW(page->detailsWindow, LVM_GETITEMCOUNT, 0, 0), 9);
+    for (int row = 0; row < 9; ++row) {
+        EXPECT_EQ(ListText(page->detailsWindow, row, 0), kProperties[row]);
+        EXPECT_EQ(Detail(row), L"");
+    }
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(page->programs.empty());
+    EXPECT_FALSE(Enabled(page->listWindow));
+    EXPECT_FALSE(Enabled(page->detailsWindow));
+    EXPECT_FALSE(Enabled(page->forgetButton));
+    EXPECT_FALSE(Enabled(page->destroyButton));
+}
+
+TEST_F(AccessControlPageTest, ListsStoredRecordsWithRestrictionAndRightsOfExistingFilesOnly) {
+    const std::wstring restricted = folder.MakeFile(L"restricted.exe");
+    const std::wstring unsettled = folder.MakeFile(L"unsettled.exe");
+    const std::wstring gone = folder.PathOf(L"gone.exe");
+    std::vector<uint8_t> record(42, 0xA5);
+    record[0] = 1;
+    record[1] = 4;
+    StoreRights(restricted, record);
+    record[0] = 0;
+    record[1] = 0;
+    StoreRights(unsettled, record);
+    StoreRights(gone, record);
+    Open();
+
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(page->programs.size(), 2u);
+    EXPECT_EQ(RowOf(gone), -1);
+    EXPECT_EQ(page->programs.count(gone), 0u);
+    const int first = RowOf(restricted);
+    const int second = RowOf(unsettled);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0);
+    // Files without a version resource are named by their file name.
+    EXPECT_EQ(Cell(first, 0), L"restricted.exe");
+    EXPECT_EQ(Cell(first, 1), L"Yes");
+    EXPECT_EQ(Cell(second, 0), L"unsettled.exe");
+    EXPECT_EQ(Cell(second, 1), L"No");
+    EXPECT_EQ(reinterpret_cast<ProgramInfo*>(page->listView->GetRowData(first)), page->programs[restricted]);
+    EXPECT_TRUE(Enabled(page->listWindow));
+    EXPECT_GT(SendMessageW(page->listWindow, LVM_GETCOLUMNWIDTH, 2, 0), 0);
+    // Nothing is selected yet.
+    EXPECT_FALSE(Enabled(page->forgetButton));
+    EXPECT_EQ(Detail(0), L"");
+
+    Select(first);
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"No", L"Ask", L"Yes"}));
+    for (int row = 3; row < 9; ++row) EXPECT_EQ(Detail(row), L"N/A") << row;
+    EXPECT_TRUE(Enabled(page->detailsWindow));
+    EXPECT_TRUE(Enabled(page->forgetButton));
+    EXPECT_TRUE(Enabled(page->destroyButton));
+
+    Select(second);
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Ask", L"Ask", L"Ask"}));
+}
+
+TEST_F(AccessControlPageTest, DetailsShowTheVersionStringsOfTheProgram) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring regedit = std::wstring(windows) + L"\\regedit.exe";
+    ProgramInfo expected(regedit);
+    ASSERT_NE(expected.fileVersion, L"N/A") << "Wine's regedit has a version resource";
+    StoreRights(regedit, std::vector<uint8_t>(42, 0));
+    Open();
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 0), expected.displayName);
+    Select(0);
+    EXPECT_EQ(Detail(3), expected.fileVersion);
+    EXPECT_EQ(Detail(4), expected.companyName);
+    EXPECT_EQ(Detail(5), expected.productName);
+    EXPECT_EQ(Detail(6), expected.productVersion);
+    EXPECT_EQ(Detail(7), expected.legalCopyright);
+    EXPECT_EQ(Detail(8), expected.comments);
+}
+
+TEST_F(AccessControlPageTest, ShortValuesAreListedAndAnOversizedValueDoesNotHideTheOthers) {
+    const std::wstring oneByte = folder.MakeFile(L"one-byte.exe");
+    const std::wstring empty = folder.MakeFile(L"empty.exe");
+    // Sorts and is stored first, so that enumeration meets it before the others.
+    const std::wstring oversized = L"C:\\!oversized.exe";
+    StoreRights(oversized, std::vector<uint8_t>(2000, 1));
+    StoreRights(oneByte, {0x01});
+    StoreRights(empty, {});
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Quenvar\\Lockmere\\Rights\\", 0, KEY_READ, &key),
+                  ERROR_SUCCESS);
+        wchar_t name[1024];
+        DWORD length = 1024;
+        ASSERT_EQ(RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+        RegCloseKey(key);
+        ASSERT_EQ(std::wstring(name), oversized);
+    }
+    Open();
+    ASSERT_EQ(Rows(), 2);
+    ASSERT_GE(RowOf(oneByte), 0);
+    ASSERT_GE(RowOf(empty), 0);
+    EXPECT_EQ(Cell(RowOf(oneByte), 1), L"Yes");
+    EXPECT_EQ(Cell(RowOf(empty), 1), L"No");
+    Select(RowOf(oneByte));
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"No", L"Ask", L"Ask"}));
+    Select(RowOf(empty));
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Ask", L"Ask", L"Ask"}));
+}
+
+TEST_F(AccessControlPageTest, SavedDecisionRefreshesTheRowInPlaceAndTheSelectedDetails) {
+    const std::wstring first = folder.MakeFile(L"first.exe");
+    const std::wstring second = folder.MakeFile(L"second.exe");
+    StoreRights(first, std::vector<uint8_t>(42, 0));
+    StoreRights(second, std::vector<uint8_t>(42, 0));
+    Open();
+    const int firstRow = RowOf(first);
+    const int secondRow = RowOf(second);
+    Select(firstRow);
+    ASSERT_EQ(Rights(), (std::vector<std::wstring>{L"Ask", L"Ask", L"Ask"}));
+
+    page->UpdateProgram(first, 0x1, 0x6);
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(RowOf(first), firstRow);
+    EXPECT_EQ(Cell(firstRow, 1), L"Yes");
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Yes", L"No", L"No"}));
+    EXPECT_EQ(page->programs[first]->allowedMask, 0x1u);
+    EXPECT_EQ(page->programs[first]->deniedMask, 0x6u);
+
+    // An unselected program changes its row; the details stay with the selection.
+    page->UpdateProgram(second, 0, 0x2);
+    EXPECT_EQ(Cell(secondRow, 1), L"Yes");
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Yes", L"No", L"No"}));
+    page->UpdateProgram(first, 0x7, 0);
+    EXPECT_EQ(Cell(firstRow, 1), L"No");
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Yes", L"Yes", L"Yes"}));
+}
+
+TEST_F(AccessControlPageTest, SavedDecisionFromAnotherThreadAppendsANewProgramButNotAMissingOne) {
+    const std::wstring listed = folder.MakeFile(L"listed.exe");
+    const std::wstring fresh = folder.MakeFile(L"fresh.exe");
+    const std::wstring missing = folder.PathOf(L"missing.exe");
+    StoreRights(listed, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+
+    // As the service link thread does: the page's thread must keep pumping.
+    std::atomic<bool> finished{false};
+    std::thread link([&] {
+        page->UpdateProgram(fresh, 0, 0x1);
+        page->UpdateProgram(missing, 0x1, 0);
+        page->UpdateProgram(listed, 0x2, 0x1);
+        finished = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return finished.load(); }, 20000));
+    link.join();
+
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(1, 0), L"fresh.exe");
+    EXPECT_EQ(Cell(1, 1), L"Yes");
+    EXPECT_EQ(Cell(1, 2), fresh);
+    EXPECT_EQ(RowOf(missing), -1);
+    EXPECT_EQ(page->programs.count(missing), 0u);
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"No", L"Yes", L"Ask"}));
+}
+
+TEST_F(AccessControlPageTest, SelectingNothingClearsTheValuesAndDisablesButtonsAndDetails) {
+    const std::wstring program = folder.MakeFile(L"program.exe");
+    StoreRights(program, {0x2, 0x1});
+    Open();
+    Select(0);
+    ASSERT_EQ(Rights(), (std::vector<std::wstring>{L"Yes", L"No", L"Ask"}));
+    ASSERT_TRUE(Enabled(page->forgetButton));
+
+    SelectNothing();
+    EXPECT_EQ(page->listView->GetSelectedRow(), -1);
+    for (int row = 0; row < 9; ++row) {
+        EXPECT_EQ(Detail(row), L"") << row;
+        EXPECT_EQ(ListText(page->detailsWindow, row, 0), kProperties[row]);
+    }
+    EXPECT_FALSE(Enabled(page->forgetButton));
+    EXPECT_FALSE(Enabled(page->destroyButton));
+    EXPECT_FALSE(Enabled(page->detailsWindow));
+    EXPECT_TRUE(Enabled(page->listWindow));
+}
+
+TEST_F(AccessControlPageTest, ForgetFileWithYesRemovesRowValueAndCachedRights) {
+    const std::wstring kept = folder.MakeFile(L"kept.exe");
+    const std::wstring forgotten = folder.MakeFile(L"forgotten.exe");
+    StoreRights(kept, std::vector<uint8_t>(42, 0));
+    StoreRights(forgotten, std::vector<uint8_t>(42, 1));
+    Open();
+    ASSERT_FALSE(ForgetQueued(forgotten));
+    Select(RowOf(forgotten));
+
+    BoxAnswerer answerer(L"Are you sure?", IDYES);
+    ClickForget();
+    const BoxSeen seen = answerer.Result();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, L"You are about to have Quenvar Lockmere forget everything it knows about the file \"" +
+                             forgotten + L"\".\n\nAre you sure that you want to do this?");
+    EXPECT_EQ(seen.owner, BoxOwner());
+    ExpectQuestion(seen);
+
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 2), kept);
+    EXPECT_EQ(page->programs.count(forgotten), 0u);
+    EXPECT_FALSE(StoredRightsExist(forgotten));
+    EXPECT_TRUE(StoredRightsExist(kept));
+    EXPECT_TRUE(ForgetQueued(forgotten));
+    EXPECT_EQ(Detail(0), L"");
+    EXPECT_FALSE(Enabled(page->forgetButton));
+    EXPECT_FALSE(Enabled(page->destroyButton));
+    EXPECT_FALSE(Enabled(page->detailsWindow));
+    EXPECT_TRUE(Enabled(page->listWindow));
+
+    // It comes back only with a new decision.
+    page->UpdateProgram(forgotten, 0x4, 0);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Cell(1, 2), forgotten);
+    EXPECT_EQ(Cell(1, 1), L"No");
+}
+
+TEST_F(AccessControlPageTest, ForgetFileOnTheLastRowLeavesTheListEmptyAndDisabled) {
+    const std::wstring only = folder.MakeFile(L"only.exe");
+    StoreRights(only, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    BoxAnswerer answerer(L"Are you sure?", IDYES);
+    ClickForget();
+    ASSERT_TRUE(answerer.Result().found);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(page->programs.empty());
+    EXPECT_FALSE(Enabled(page->listWindow));
+    EXPECT_FALSE(StoredRightsExist(only));
+}
+
+TEST_F(AccessControlPageTest, ForgetFileAnsweredNoChangesNothing) {
+    const std::wstring program = folder.MakeFile(L"program.exe");
+    StoreRights(program, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    BoxAnswerer answerer(L"Are you sure?", IDNO);
+    ClickForget();
+    ASSERT_TRUE(answerer.Result().found);
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(page->programs.count(program), 1u);
+    EXPECT_TRUE(StoredRightsExist(program));
+    EXPECT_FALSE(ForgetQueued(program));
+    EXPECT_TRUE(Enabled(page->forgetButton));
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Ask", L"Ask", L"Ask"}));
+}
+
+TEST_F(AccessControlPageTest, DestroyFileOfAFileDeletedMeanwhileOnlyDisablesTheButton) {
+    const std::wstring program = folder.MakeFile(L"vanished.exe");
+    StoreRights(program, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    ASSERT_TRUE(Enabled(page->destroyButton));
+    ASSERT_TRUE(DeleteFileW(program.c_str()));
+
+    BoxAnswerer anyQuestion(L"Are you sure?", IDNO, 3000);
+    ClickDestroy();
+    EXPECT_FALSE(anyQuestion.Result().found);
+    EXPECT_FALSE(Enabled(page->destroyButton));
+    EXPECT_TRUE(Enabled(page->forgetButton));
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_TRUE(StoredRightsExist(program));
+}
+
+TEST_F(AccessControlPageTest, DestroyFileDeletesAFileThatCanBeDeletedAndKeepsItsRow) {
+    const std::wstring program = folder.MakeFile(L"doomed.exe");
+    SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    StoreRights(program, {0x1, 0x0});
+    Open();
+    Select(0);
+
+    BoxAnswerer question(L"Are you sure?", IDYES);
+    BoxAnswerer done(L"Operation Complete", IDOK);
+    ClickDestroy();
+    const BoxSeen asked = question.Result();
+    const BoxSeen told = done.Result();
+    ASSERT_TRUE(asked.found);
+    EXPECT_EQ(asked.text, L"You are about to permanently erase the file \"" + program +
+                              L"\".  You should only do this if you are sure that you do not want this file on "
+                              L"your drive any longer.\n\nAre you sure that you want to do this?");
+    EXPECT_EQ(asked.owner, BoxOwner());
+    ExpectQuestion(asked);
+    ASSERT_TRUE(told.found);
+    EXPECT_EQ(told.text, L"The file \"" + program + L"\" has been deleted.");
+    EXPECT_EQ(told.owner, BoxOwner());
+    ExpectPlainOk(told);
+
+    EXPECT_EQ(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 1), L"Yes");
+    EXPECT_TRUE(StoredRightsExist(program));
+    EXPECT_FALSE(Enabled(page->destroyButton));
+    EXPECT_TRUE(Enabled(page->forgetButton));
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"No", L"Ask", L"Ask"}));
+    EXPECT_EQ(restarts, 0);
+}
+
+TEST_F(AccessControlPageTest, DestroyFileAnsweredNoKeepsTheFile) {
+    const std::wstring program = folder.MakeFile(L"spared.exe");
+    StoreRights(program, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    BoxAnswerer question(L"Are you sure?", IDNO);
+    ClickDestroy();
+    ASSERT_TRUE(question.Result().found);
+    EXPECT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Enabled(page->destroyButton));
+}
+
+TEST_F(AccessControlPageTest, DestroyFileInUseSchedulesTheDeletionAndOffersARestart) {
+    const std::wstring program = folder.MakeFile(L"busy.exe");
+    StoreRights(program, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    ForgetPendingDeletions();
+
+    for (const int answer : {IDNO, IDYES}) {
+        FileInUse inUse(program);
+        ASSERT_TRUE(inUse.held());
+        BoxAnswerer question(L"Are you sure?", IDYES);
+        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDYES);
+        BoxAnswerer reboot(L"Reboot Now?", answer);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+        const BoxSeen scheduled = schedule.Result();
+        const BoxSeen offered = reboot.Result();
+        ASSERT_TRUE(scheduled.found);
+        EXPECT_EQ(scheduled.text,
+                  L"The file \"" + program +
+                      L"\" is currently in use and cannot be deleted right now.  We can schedule the file to be "
+                      L"deleted when you reboot your computer.\n\n Do you want to schedule this file for deletion "
+                      L"when you reboot?");
+        EXPECT_EQ(scheduled.owner, BoxOwner());
+        ExpectQuestion(scheduled);
+        ASSERT_TRUE(offered.found);
+        EXPECT_EQ(offered.text, L"The file \"" + program +
+                                    L"\" has been scheduled for deletion when you reboot the computer.\n\nDo you "
+                                    L"want to reboot the computer now?");
+        EXPECT_EQ(offered.owner, BoxOwner());
+        ExpectQuestion(offered);
+        EXPECT_TRUE(ListsPending(program));
+        EXPECT_EQ(restarts, answer == IDYES ? 1 : 0);
+        ForgetPendingDeletions();
+    }
+    EXPECT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_TRUE(Enabled(page->destroyButton));
+}
+
+TEST_F(AccessControlPageTest, DestroyFileInUseAnsweredNoAtTheScheduleQuestionSchedulesNothing) {
+    const std::wstring program = folder.MakeFile(L"busy.exe");
+    StoreRights(program, std::vector<uint8_t>(42, 0));
+    Open();
+    Select(0);
+    ForgetPendingDeletions();
+    FileInUse inUse(program);
+    ASSERT_TRUE(inUse.held());
+    BoxAnswerer question(L"Are you sure?", IDYES);
+    BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDNO);
+    BoxAnswerer reboot(L"Reboot Now?", IDNO, 3000);
+    BoxAnswerer denied(L"Access Denied", IDOK, 3000);
+    ClickDestroy();
+    ASSERT_TRUE(schedule.Result().found);
+    EXPECT_FALSE(reboot.Result().found);
+    EXPECT_FALSE(denied.Result().found);
+    EXPECT_FALSE(ListsPending(program));
+    EXPECT_EQ(restarts, 0);
+}
+
+TEST_F(AccessControlPageTest, DestroyFileThatCanNeitherBeDeletedNorScheduledEndsWithAccessDenied) {
+    const std::wstring program = folder.MakeFile(L"locked.exe");
+    StoreRights(program, {0x1, 0x2});
+    Open();
+    Select(0);
+    ForgetPendingDeletions();
+    {
+        FileInUse inUse(program);
+        ASSERT_TRUE(inUse.held());
+        SessionManagerReadOnly readOnly;
+        ASSERT_TRUE(readOnly.active());
+        BoxAnswerer question(L"Are you sure?", IDYES);
+        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDYES);
+        BoxAnswerer denied(L"Access Denied", IDOK);
+        BoxAnswerer reboot(L"Reboot Now?", IDYES, 3000);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+        ASSERT_TRUE(schedule.Result().found);
+        const BoxSeen seen = denied.Result();
+        ASSERT_TRUE(seen.found);
+        EXPECT_EQ(seen.text,
+                  L"The file cannot be scheduled for deletion when the computer reboots.  You do not have "
+                  L"permission to do this.  Only unrestricted users may schedule file deletion on reboot.\n\n"
+                  L"Contact your system administrator to take care of this problem.");
+        EXPECT_EQ(seen.owner, BoxOwner());
+        ExpectError(seen);
+        EXPECT_FALSE(reboot.Result().found);
+    }
+    EXPECT_FALSE(ListsPending(program));
+    EXPECT_EQ(restarts, 0);
+    EXPECT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 1), L"Yes");
+    EXPECT_TRUE(StoredRightsExist(program));
+    EXPECT_TRUE(Enabled(page->destroyButton));
+    EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"No", L"Yes", L"Ask"}));
+}
+
+// The service link thread reports decisions while the user clicks through the
+// list. Neither thread may end up waiting for the other.
+TEST_F(AccessControlPageTest, DecisionsFromAnotherThreadWhileTheWindowThreadRefreshesNeverDeadlock) {
+    constexpr int kPrograms = 5;
+    constexpr int kUpdates = 1500;
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < kPrograms; ++i) {
+        paths.push_back(folder.MakeFile(L"program" + std::to_wstring(i) + L".exe"));
+        StoreRights(paths.back(), std::vector<uint8_t>(42, 0));
+    }
+    // One program whose file disappears: Destroy File on it takes the lock
+    // without asking anything.
+    const std::wstring vanished = folder.MakeFile(L"vanished.exe");
+    StoreRights(vanished, std::vector<uint8_t>(42, 0));
+    Open();
+    ASSERT_TRUE(DeleteFileW(vanished.c_str()));
+    ASSERT_EQ(Rows(), kPrograms + 1);
+
+    // A deadlock stops this very thread, so a watchdog reports it; the stuck
+    // threads could not be joined, hence the hard exit.
+    HANDLE allDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread watchdog([allDone] {
+        if (WaitForSingleObject(allDone, 120000) != WAIT_OBJECT_0) {
+            std::printf("UpdateProgram and the window thread did not finish within two minutes: deadlock\n");
+            std::fflush(stdout);
+            ExitProcess(3);
+        }
+    });
+
+    std::atomic<int> done{0};
+    std::thread link([&] {
+        for (int i = 0; i < kUpdates; ++i) {
+            page->UpdateProgram(paths[i % kPrograms], static_cast<uint32_t>(i) & 7u, ~static_cast<uint32_t>(i) & 7u);
+            done = i + 1;
+        }
+    });
+
+    int step = 0;
+    const int vanishedRow = RowOf(vanished);
+    while (done < kUpdates) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const int row = step % (kPrograms + 1);
+        if (row == vanishedRow) {
+            Select(row);
+            ClickDestroy();
+        } else if (step % 3 == 0) {
+            SelectNothing();
+        } else {
+            Select(row);
+            page->RefreshDetails();
+        }
+        ++step;
+    }
+    link.join();
+    SetEvent(allDone);
+    watchdog.join();
+    CloseHandle(allDone);
+
+    EXPECT_GT(step, 0);
+    ASSERT_EQ(Rows(), kPrograms + 1);
+    for (int p = 0; p < kPrograms; ++p) {
+        // The last update of program p was number kUpdates - kPrograms + p.
+        const uint32_t last = static_cast<uint32_t>(kUpdates - kPrograms + p);
+        const int row = RowOf(paths[p]);
+        ASSERT_GE(row, 0);
+        EXPECT_EQ(Cell(row, 1), (~last & 7u) != 0 ? L"Yes" : L"No") << p;
+        EXPECT_EQ(page->programs[paths[p]]->allowedMask, last & 7u);
+        EXPECT_EQ(page->programs[paths[p]]->deniedMask, ~last & 7u);
+        Select(row);
+        EXPECT_EQ(Detail(0), RightText(last & 7u, ~last & 7u, 1)) << p;
+        EXPECT_EQ(Detail(1), RightText(last & 7u, ~last & 7u, 2)) << p;
+        EXPECT_EQ(Detail(2), RightText(last & 7u, ~last & 7u, 4)) << p;
+    }
+}
