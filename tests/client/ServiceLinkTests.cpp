@@ -1,0 +1,218 @@
+// The service link thread against this test program acting as the service: it
+// creates the service's pipe itself, answers the hello and sends events.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/RecordSignature.h"
+#include "client/ServiceLink.h"
+#include "common/PipeProtocol.h"
+#include "common/Win32Handles.h"
+#include "console/AppInstance.h"
+#include "console/LogPage.h"
+
+using namespace quenvar;
+
+namespace {
+
+constexpr const wchar_t* kRightsKey = L"Software\\Quenvar\\Lockmere\\Rights\\";
+constexpr const wchar_t* kErrorTitle = L"Initialization Error, Protection Disabled";
+
+// The service's end of one connection.
+class FakeService {
+public:
+    FakeService()
+        : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
+                                 1024, 1024, 0, nullptr)) {}
+    bool Accept() { return ConnectNamedPipe(pipe_.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED; }
+    bool Read(void* data, DWORD size) {
+        DWORD moved = 0;
+        return ReadFile(pipe_.get(), data, size, &moved, nullptr) && moved == size;
+    }
+    bool Write(const void* data, DWORD size) {
+        DWORD moved = 0;
+        return WriteFile(pipe_.get(), data, size, &moved, nullptr) && moved == size;
+    }
+    // Reads the hello and answers it with the status.
+    uint32_t Hello(uint32_t status) {
+        uint32_t hello = 0;
+        EXPECT_TRUE(Accept());
+        EXPECT_TRUE(Read(&hello, sizeof(hello)));
+        EXPECT_TRUE(Write(&status, sizeof(status)));
+        return hello;
+    }
+    AccessReply Ask(const AccessEvent& event) {
+        AccessReply reply = {0xFFFFFFFF, 0xFFFFFFFF};
+        EXPECT_TRUE(Write(&event, sizeof(event)));
+        EXPECT_TRUE(Read(&reply, sizeof(reply)));
+        return reply;
+    }
+    void Close() { pipe_.reset(); }
+
+private:
+    UniqueHandle pipe_;
+};
+
+// Runs ServiceLinkThread and tells when it has ended.
+class LinkThread {
+public:
+    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, nullptr)) {}
+    bool Ended(DWORD timeoutMs) { return WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0; }
+
+private:
+    UniqueHandle thread_;
+};
+
+// Finds a message box of this process by caption, keeps its text, presses OK.
+std::wstring AnswerBox(const wchar_t* caption, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        HWND box = FindWindowW(L"#32770", caption);
+        if (box != nullptr && IsWindowVisible(box)) {
+            wchar_t text[1024] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 1024);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return text;
+        }
+        Sleep(30);
+    }
+    return L"";
+}
+
+std::wstring MakeProgram(const wchar_t* name, int salt) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, &salt, sizeof(salt), &written, nullptr);
+    CloseHandle(file);
+    return path;
+}
+
+// Stores rights as the program would have after the user's answers.
+void Remember(const std::wstring& path, uint32_t denied, uint32_t allowed) {
+    DeriveMachineKey();
+    const Sha1Digest fingerprint = Fingerprint(path.c_str());
+    const RightsRecord record = BuildRecord(denied, allowed, fingerprint.data());
+    UniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key.get(), path.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
+                             sizeof(record)),
+              ERROR_SUCCESS);
+}
+
+AccessEvent Event(uint32_t id, uint32_t kind, const std::wstring& process, const std::wstring& module) {
+    AccessEvent event = {};
+    event.eventId = id;
+    event.breachKind = kind;
+    event.processId = GetCurrentProcessId();
+    StorePathField(event.processPath, process);
+    StorePathField(event.modulePath, module);
+    return event;
+}
+
+class ServiceLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        serviceLinkTiming = {60, 1000};
+        wcscpy(breachLogPrefix[0], L"Blocked illegal screen access in");
+        wcscpy(breachLogPrefix[1], L"Blocked illegal keyboard hook in");
+        wcscpy(breachLogPrefix[2], L"Blocked foreign text access in");
+    }
+};
+
+}  // namespace
+
+TEST(ServiceLinkKinds, KindTextAndBitFollowTheKind) {
+    wcscpy(breachLogPrefix[1], L"hook prefix");
+    EXPECT_STREQ(KindText(1), L"hook prefix");
+    EXPECT_STREQ(KindText(3), L"unknown");
+    EXPECT_STREQ(KindText(0xFFFFFFFF), L"unknown");
+    EXPECT_EQ(KindBit(0), 1u);
+    EXPECT_EQ(KindBit(5), 32u);
+    EXPECT_EQ(KindBit(33), 2u);  // the shift count modulo 32
+}
+
+TEST(ServiceLinkPaths, AFieldWithoutItsNulIsReadOnlyWithinItsUnits) {
+    AccessEvent event;
+    std::fill(std::begin(event.processPath), std::end(event.processPath), L'x');
+    event.threadId = 0x00410041;  // what follows the field must not be read
+    EXPECT_EQ(PathField(event.processPath), std::wstring(kPathUnits, L'x'));
+    StorePathField(event.modulePath, L"C:\\a.exe");
+    EXPECT_EQ(PathField(event.modulePath), L"C:\\a.exe");
+}
+
+TEST(ServiceLinkPaths, ALongPathIsCutSoThatTheFieldKeepsItsNul) {
+    AccessEvent event;
+    std::fill(std::begin(event.modulePath), std::end(event.modulePath), L'?');
+    const std::wstring longPath = L"C:\\" + std::wstring(400, L'd') + L"\\x.exe";
+    StorePathField(event.modulePath, longPath);
+    EXPECT_EQ(event.modulePath[kPathUnits - 1], L'\0');
+    EXPECT_EQ(PathField(event.modulePath), longPath.substr(0, kPathUnits - 1));
+    StorePathField(event.modulePath, L"C:\\b");
+    EXPECT_EQ(PathField(event.modulePath), L"C:\\b");  // nothing of the longer path is left
+    EXPECT_EQ(event.modulePath[10], L'\0');
+}
+
+TEST_F(ServiceLinkTest, NoServiceWithinTheAttemptsShowsNoServiceAndEnds) {
+    serviceLinkTiming = {3, 50};
+    LinkThread link;
+    const std::wstring text = AnswerBox(kErrorTitle, 10000);
+    EXPECT_NE(text.find(L"Quenvar Lockmere could not initialize properly.  Please report the following error code to "),
+              std::wstring::npos);
+    EXPECT_NE(text.find(L"!\n\nError code = NO SERVICE"), std::wstring::npos) << text;
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudged) {
+    const std::wstring allowed = MakeProgram(L"quenvar-link-allowed.exe", 1);
+    const std::wstring denied = MakeProgram(L"quenvar-link-denied.exe", 2);
+    Remember(allowed, 0, 0x07);
+    Remember(denied, 0x07, 0);
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(0x1234), GetCurrentProcessId());
+    const std::wstring text = AnswerBox(kErrorTitle, 10000);
+    EXPECT_NE(text.find(L"!\n\nError code = 0x1234"), std::wstring::npos) << text;
+
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);
+    const AccessReply reply = service.Ask(Event(2, kKeyboardHook, denied, denied));
+    EXPECT_EQ(reply.eventId, 2u);
+    EXPECT_EQ(reply.allow, 0u);
+    // An allowed process whose module is denied is denied.
+    EXPECT_EQ(service.Ask(Event(3, kForeignTextAccess, allowed, denied)).allow, 0u);
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));  // the failed read ends the thread
+}
+
+TEST_F(ServiceLinkTest, AShortEventEndsTheThreadSilently) {
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    const uint8_t part[100] = {};
+    ASSERT_TRUE(service.Write(part, sizeof(part)));
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+    EXPECT_EQ(FindWindowW(L"#32770", kErrorTitle), nullptr);
+}
+
+TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
+    EXPECT_FALSE(SendDisableGuard());  // no service
+    FakeService service;
+    std::atomic<bool> sent{false};
+    std::thread client([&] { sent = SendDisableGuard(); });
+    ASSERT_TRUE(service.Accept());
+    uint32_t command = 0;
+    EXPECT_TRUE(service.Read(&command, sizeof(command)));
+    EXPECT_EQ(command, DisableGuardCode);
+    client.join();
+    EXPECT_TRUE(sent);
+    EXPECT_FALSE(service.Read(&command, 1));  // it closed without more
+}
