@@ -78,6 +78,35 @@ std::wstring Quoted(const wchar_t* first, const std::wstring& path, const wchar_
     return first + path + second;
 }
 
+// AutoSizeColumns, then at least as wide as each column's title with the
+// header's margins: some common-control versions size a title-wide column a few
+// pixels short and cut its title ("Restricted") to an ellipsis. The last column
+// is sized again afterwards, so that it still just fills the rest.
+void SizeColumns(ListViewControl& view) {
+    view.AutoSizeColumns();
+    const int margins = 8 * GetSystemMetrics(SM_CXEDGE);
+    bool widened = false;
+    for (int column = 0; column + 1 < view.columnCount; ++column) {
+        wchar_t title[128] = {};
+        LVCOLUMNW info = {};
+        info.mask = LVCF_TEXT;
+        info.pszText = title;
+        info.cchTextMax = 128;
+        if (!SendMessageW(view.control, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)))
+            continue;
+        const int needed =
+            static_cast<int>(SendMessageW(view.control, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(title))) +
+            margins;
+        if (SendMessageW(view.control, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0) < needed) {
+            SendMessageW(view.control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(needed, 0));
+            widened = true;
+        }
+    }
+    if (widened && view.columnCount > 0)
+        SendMessageW(view.control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(view.columnCount - 1),
+                     LVSCW_AUTOSIZE_USEHEADER);
+}
+
 uint32_t WidenSigned(uint8_t byte) { return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))); }
 
 }  // namespace
@@ -121,14 +150,14 @@ AccessControlPage::AccessControlPage(HWND parent)
     listView->InsertColumn(L"Program Name");
     listView->InsertColumn(L"Restricted");
     listView->InsertColumn(L"Path");
-    listView->AutoSizeColumns();
+    SizeColumns(*listView);
 
     detailsWindow = GetItem(kDetailsListId);
     detailsView = new ListViewControl(detailsWindow, kDetailsStyle);
     detailsView->InsertColumn(L"Property");
     detailsView->InsertColumn(L"Value");
     for (const wchar_t* property : kDetailProperties) detailsView->InsertRow(2, property, L"");
-    detailsView->AutoSizeColumns();
+    SizeColumns(*detailsView);
 
     forgetButton = GetItem(kForgetFileId);
     destroyButton = GetItem(kDestroyFileId);
@@ -167,7 +196,7 @@ void AccessControlPage::LoadFromRegistry() {
         const StoredMasks masks = MasksOfStoredValue(data, dataSize);
         UpdateProgram(std::wstring(name, nameLength), masks.allowedMask, masks.deniedMask);
     }
-    listView->AutoSizeColumns();
+    SizeColumns(*listView);
 }
 
 void AccessControlPage::UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {
@@ -204,7 +233,7 @@ void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint
     }
     info->allowedMask = allowedMask;
     info->deniedMask = deniedMask;
-    listView->AutoSizeColumns();
+    SizeColumns(*listView);
     EnableWindow(listWindow, TRUE);
     // A selected program shows its new rights at once.
     if (listed) RefreshDetails();

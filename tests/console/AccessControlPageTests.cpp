@@ -311,6 +311,16 @@ TEST_F(AccessControlPageTest, ListsStoredRecordsWithRestrictionAndRightsOfExisti
     EXPECT_EQ(reinterpret_cast<ProgramInfo*>(page->listView->GetRowData(first)), page->programs[restricted]);
     EXPECT_TRUE(Enabled(page->listWindow));
     EXPECT_GT(SendMessageW(page->listWindow, LVM_GETCOLUMNWIDTH, 2, 0), 0);
+    // Every title fits with the header's margins, and the columns fit the list.
+    for (int column = 0; column < 3; ++column) {
+        const std::wstring title = ColumnTitle(page->listWindow, column);
+        const LRESULT titleWidth =
+            SendMessageW(page->listWindow, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(title.c_str()));
+        EXPECT_GE(SendMessageW(page->listWindow, LVM_GETCOLUMNWIDTH, column, 0),
+                  titleWidth + 6 * GetSystemMetrics(SM_CXEDGE))
+            << column;
+    }
+    EXPECT_EQ(GetWindowLongPtrW(page->listWindow, GWL_STYLE) & WS_HSCROLL, 0);
     // Nothing is selected yet.
     EXPECT_FALSE(Enabled(page->forgetButton));
     EXPECT_EQ(Detail(0), L"");
