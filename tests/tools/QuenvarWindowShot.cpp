@@ -11,6 +11,9 @@
 // QUENVAR_SHOT_PROGRAM (a Windows path), else Wine's notepad;
 // QUENVAR_SHOT_ITEM selects a details list item (0 to 7) and
 // QUENVAR_SHOT_SCROLL=1 scrolls the More Information text to its end.
+// "main-log" and "main-access": the program's own main window, opened from its
+// tray icon, on either tab, with log lines and stored decisions about a few
+// programs (the first one selected on the access tab).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -24,6 +27,7 @@
 #include "common/DriverInterface.h"
 #include "console/AppInstance.h"
 #include "console/LogPage.h"
+#include "console/MainWindow.h"
 #include "console/ModelessDialog.h"
 #include "resources/ResourceIds.h"
 
@@ -63,17 +67,17 @@ RECT PrepareMainWindow(ModelessDialog& main) {
     return area;
 }
 
-std::unique_ptr<ModelessDialog> mainWindow;
+std::unique_ptr<ModelessDialog> hostWindow;
 std::unique_ptr<ModelessDialog> page;
 
 HWND ShowLogPage() {
-    mainWindow = std::make_unique<ModelessDialog>(kMainWindowTemplate, nullptr);
-    if (mainWindow->window == nullptr) return nullptr;
-    const RECT area = PrepareMainWindow(*mainWindow);
-    page = std::make_unique<LogPage>(mainWindow->GetItem(IDC_TAB_CONTROL));
+    hostWindow = std::make_unique<ModelessDialog>(kMainWindowTemplate, nullptr);
+    if (hostWindow->window == nullptr) return nullptr;
+    const RECT area = PrepareMainWindow(*hostWindow);
+    page = std::make_unique<LogPage>(hostWindow->GetItem(IDC_TAB_CONTROL));
     MoveWindow(page->window, area.left, area.top, area.right - area.left, area.bottom - area.top, FALSE);
     page->Show();
-    mainWindow->Show();
+    hostWindow->Show();
 
     AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
     AddLogEntry(L"Please report bugs, suggestions and comments to support@quenvar.example!");
@@ -82,7 +86,7 @@ HWND ShowLogPage() {
         AddLogEntry(L"%s %s", L"Blocked illegal screen access in", L"C:\\Program Files\\Snoop\\snoop.exe");
     AddLogEntry(L"%s %s", L"Blocked illegal keyboard hook in", L"C:\\Documents and Settings\\user\\k\x00e9ylogger.exe");
     AddLogEntry(L"%s %s", L"Blocked foreign text access in", L"C:\\WINDOWS\\system32\\\x0434\x0440\x0443\x0433.exe");
-    return mainWindow->window;
+    return hostWindow->window;
 }
 
 std::unique_ptr<AccessPrompt> prompt;
@@ -109,6 +113,64 @@ HWND ShowPrompt(uint32_t breachKind, bool withDetails) {
         SendMessageW(prompt->details->GetItem(IDC_DETAILS_MORE_TEXT), WM_VSCROLL, SB_BOTTOM, 0);
     prompt->OnCommand(IDC_MORE_INFORMATION, nullptr);
     return prompt->details->window;
+}
+
+std::unique_ptr<MainWindow> programWindow;
+
+// A program file for the sample decisions: `name` in the temp folder.
+std::wstring SampleProgram(const wchar_t* name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring path = std::wstring(temp) + name;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    wchar_t longPath[MAX_PATH] = {};
+    GetLongPathNameW(path.c_str(), longPath, MAX_PATH);
+    return longPath;
+}
+
+HWND ShowMainWindow(int tab) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    struct Sample {
+        std::wstring path;
+        BYTE denied;
+        BYTE allowed;
+    };
+    const Sample samples[] = {
+        {std::wstring(windows) + L"\\regedit.exe", 0x1, 0x4},
+        {std::wstring(windows) + L"\\notepad.exe", 0x0, 0x7},
+        {SampleProgram(L"snoop.exe"), 0x7, 0x0},
+        {SampleProgram(L"k\x00e9ylogger.exe"), 0x2, 0x0},
+        {std::wstring(windows) + L"\\explorer.exe", 0x0, 0x0},
+    };
+    HKEY rights = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quenvar\\Lockmere\\Rights\\", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &rights, nullptr);
+    for (const Sample& sample : samples) {
+        BYTE record[42] = {sample.denied, sample.allowed};
+        RegSetValueExW(rights, sample.path.c_str(), 0, REG_BINARY, record, sizeof record);
+    }
+    RegCloseKey(rights);
+
+    programWindow = std::make_unique<MainWindow>();
+    if (programWindow->window == nullptr) return nullptr;
+    AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
+    AddLogEntry(L"Please report bugs, suggestions and comments to support@quenvar.example!");
+    for (int i = 0; i < 2; ++i) AddLogEntry(L"%s %s", L"Blocked illegal screen access in", samples[2].path.c_str());
+    AddLogEntry(L"%s %s", L"Blocked illegal keyboard hook in", samples[3].path.c_str());
+    if (tab == 1) {
+        SendMessageW(programWindow->tabControl, TCM_SETCURSEL, 1, 0);
+        programWindow->SwitchToSelectedTab();
+        LVITEMW item = {};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = LVIS_SELECTED | LVIS_FOCUSED;
+        HWND list = programWindow->pages[1]->GetItem(IDC_LIST);
+        SendMessageW(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    // As a double click on the tray icon does.
+    SendMessageW(programWindow->window, kTrayCallbackMessage, kTrayIconUid, WM_LBUTTONDBLCLK);
+    return programWindow->window;
 }
 
 bool WriteReady(const wchar_t* path, HWND window) {
@@ -147,6 +209,8 @@ int wmain(int argc, wchar_t** argv) {
     else if (which == L"details") shown = ShowPrompt(kScreenAccess, true);
     else if (which == L"details-keyboard") shown = ShowPrompt(kKeyboardHook, true);
     else if (which == L"details-window") shown = ShowPrompt(kForeignTextAccess, true);
+    else if (which == L"main-log") shown = ShowMainWindow(0);
+    else if (which == L"main-access") shown = ShowMainWindow(1);
     else {
         std::fprintf(stderr, "unknown window %ls\n", argv[1]);
         return 2;
@@ -160,6 +224,7 @@ int wmain(int argc, wchar_t** argv) {
     Pump(120000, argv[3]);
     prompt.reset();
     page.reset();
-    mainWindow.reset();
+    hostWindow.reset();
+    programWindow.reset();
     return 0;
 }
