@@ -8,6 +8,7 @@ packages=(
   googletest
   wine wine64
   xvfb xauth imagemagick
+  nsis fp-utils
   util-linux coreutils
 )
 missing=()
