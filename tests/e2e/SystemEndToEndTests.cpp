@@ -1,0 +1,360 @@
+// The whole system under Wine: the stand-in driver and QuenvarSvc installed and
+// running, QuenvarUI started as the user's program, access events injected and
+// the prompts answered as a user would.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "E2eSupport.h"
+#include "SystemSupport.h"
+#include "client/RecordSignature.h"
+#include "common/Win32Handles.h"
+#include "support/StandInDriverClient.h"
+#include "support/WineSystem.h"
+
+using namespace quenvar;
+using namespace quenvar::e2e;
+using standin::MakeEvent;
+using standin::ReplyOf;
+
+namespace {
+
+constexpr const wchar_t* kRightsKey = L"Software\\Quenvar\\Lockmere\\Rights";
+
+std::vector<uint8_t> StoredRecord(const std::wstring& path) {
+    std::vector<uint8_t> data(256);
+    DWORD size = static_cast<DWORD>(data.size());
+    if (RegGetValueW(HKEY_CURRENT_USER, kRightsKey, path.c_str(), RRF_RT_ANY, nullptr, data.data(), &size) !=
+        ERROR_SUCCESS)
+        return {};
+    data.resize(size);
+    return data;
+}
+
+// The record verifies under the key QuenvarUI derives on this machine.
+bool RecordVerifies(const std::vector<uint8_t>& record, const std::wstring& path) {
+    DeriveMachineKey();
+    const Sha1Digest fingerprint = Fingerprint(path.c_str());
+    return Verify(record.data(), record.size(), fingerprint.data());
+}
+
+class SystemTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        installed = InstallSystem(true);
+        if (installed) ui = StartProgram(WindowsFile(L"QuenvarUI.exe"), L"");
+        Sleep(3000);  // the UI connects within its first attempt
+    }
+    static void TearDownTestSuite() { EndProgram(ui); }
+    void SetUp() override {
+        ASSERT_TRUE(installed);
+        ASSERT_NE(ui.hProcess, nullptr);
+        ASSERT_TRUE(driver.ok());
+        driver.ReadJournal();
+    }
+    static std::wstring WindowsFile(const wchar_t* name) { return standin::WindowsFolder() + L"\\" + name; }
+
+    // Injects one event of this test program's process and returns its id.
+    uint32_t Inject(uint32_t kind, const std::wstring& program, const std::wstring& module = L"") {
+        const uint32_t id = ++nextId;
+        const std::wstring modulePath = module.empty() ? program : module;
+        EXPECT_TRUE(driver.Inject(MakeEvent(id, kind, GetCurrentProcessId(), KernelPath(program),
+                                            KernelPath(modulePath), 0x44)));
+        return id;
+    }
+    AccessReply WaitForReply(uint32_t id) {
+        const auto journal = driver.WaitForJournal(1, 20000);
+        EXPECT_EQ(journal.size(), 1u);
+        if (journal.empty()) return {0, 0xFFFFFFFF};
+        const AccessReply reply = ReplyOf(journal[0]);
+        EXPECT_EQ(reply.eventId, id);
+        return reply;
+    }
+    void Answer(bool allow) {
+        HWND prompt = FindPrompt(ui.dwProcessId, 10000);
+        ASSERT_NE(prompt, nullptr);
+        ClickButton(prompt, allow ? 6 : 7);
+    }
+    // No prompt comes up for a while.
+    bool NoPrompt() { return FindPrompt(ui.dwProcessId, 1500) == nullptr; }
+
+    static bool installed;
+    static PROCESS_INFORMATION ui;
+    static uint32_t nextId;
+    standin::StandInDriverClient driver;
+};
+bool SystemTest::installed = false;
+PROCESS_INFORMATION SystemTest::ui = {};
+uint32_t SystemTest::nextId = 1000;
+
+const std::wstring kProgram1 = L"C:\\quenvar-test\\snapper.exe";
+const std::wstring kProgram2 = L"C:\\quenvar-test\\keylogger.exe";
+const std::wstring kProgram3 = L"C:\\quenvar-test\\host.exe";
+const std::wstring kModule3 = L"C:\\quenvar-test\\plugin.dll";
+const std::wstring kProgram4 = L"C:\\quenvar-test\\odd.exe";
+
+}  // namespace
+
+TEST_F(SystemTest, StartsHiddenWithTheStartUpLinesFirstInTheLog) {
+    EXPECT_TRUE(VisibleWindowsOf(ui.dwProcessId).empty());
+    const auto rows = ReadLogRows(ui.dwProcessId);
+    ASSERT_GE(rows.size(), 5u);
+    EXPECT_EQ(rows[0].second, L"Quenvar Lockmere 1.0.7 loaded.");
+    EXPECT_EQ(rows[1].second.rfind(L"Please report bugs, suggestions and comments to ", 0), 0u);
+    EXPECT_EQ(rows[2].second, L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
+    // The hook library was called once at start.
+    DWORD calls = 0, size = sizeof(calls);
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\QuenvarStandIn", L"HookCalls", RRF_RT_REG_DWORD, nullptr,
+                           &calls, &size),
+              ERROR_SUCCESS);
+    EXPECT_GE(calls, 1u);
+}
+
+TEST_F(SystemTest, AnUnsettledScreenAccessPromptsAndAllowIsStoredAndRemembered) {
+    MakeProgramFile(kProgram1, 1);
+    const uint32_t id = Inject(kScreenAccess, kProgram1);
+    HWND prompt = FindPrompt(ui.dwProcessId, 10000);
+    ASSERT_NE(prompt, nullptr);
+    const std::wstring text = ControlText(prompt, 1008);
+    EXPECT_NE(text.find(L"Unauthorized Screen Access"), std::wstring::npos) << text;
+    EXPECT_NE(text.find(kProgram1), std::wstring::npos) << text;
+    ClickButton(prompt, 6);
+    const AccessReply reply = WaitForReply(id);
+    EXPECT_EQ(reply.allow, 1u);
+
+    const std::vector<uint8_t> record = StoredRecord(kProgram1);
+    ASSERT_EQ(record.size(), 42u);
+    EXPECT_EQ(record[0], 0);     // denied
+    EXPECT_EQ(record[1], 0x01);  // allowed: screen access
+    EXPECT_TRUE(RecordVerifies(record, kProgram1));
+
+    // The same program again: answered from memory, no prompt.
+    const uint32_t again = Inject(kScreenAccess, kProgram1);
+    EXPECT_EQ(WaitForReply(again).allow, 1u);
+    EXPECT_TRUE(NoPrompt());
+}
+
+TEST_F(SystemTest, ARememberedDenialIsLoggedAndAnsweredWithoutAPrompt) {
+    MakeProgramFile(kProgram2, 2);
+    const uint32_t first = Inject(kKeyboardHook, kProgram2);
+    Answer(false);
+    EXPECT_EQ(WaitForReply(first).allow, 0u);
+    EXPECT_EQ(StoredRecord(kProgram2).at(0), 0x02);
+
+    const uint32_t second = Inject(kKeyboardHook, kProgram2);
+    EXPECT_EQ(WaitForReply(second).allow, 0u);
+    EXPECT_TRUE(NoPrompt());
+    const auto rows = ReadLogRows(ui.dwProcessId);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back().second, L"Blocked illegal keyboard hook in '" + kProgram2 + L"'");
+}
+
+TEST_F(SystemTest, AnAllowedProcessWithAnUnsettledModulePromptsForTheModule) {
+    MakeProgramFile(kProgram3, 3);
+    MakeProgramFile(kModule3, 4);
+    const uint32_t first = Inject(kForeignTextAccess, kProgram3);
+    Answer(true);
+    EXPECT_EQ(WaitForReply(first).allow, 1u);
+
+    const uint32_t second = Inject(kForeignTextAccess, kProgram3, kModule3);
+    HWND prompt = FindPrompt(ui.dwProcessId, 10000);
+    ASSERT_NE(prompt, nullptr);
+    const std::wstring text = ControlText(prompt, 1008);
+    EXPECT_NE(text.find(kModule3), std::wstring::npos) << text;
+    EXPECT_EQ(text.find(kProgram3), std::wstring::npos) << text;
+    ClickButton(prompt, 7);
+    EXPECT_EQ(WaitForReply(second).allow, 0u);
+    EXPECT_EQ(StoredRecord(kModule3).at(0), 0x04);
+    EXPECT_EQ(StoredRecord(kProgram3).at(1), 0x04);
+}
+
+TEST_F(SystemTest, AnEventOfKindFiveIsNamedUnknownAndJudgedWithBitFive) {
+    MakeProgramFile(kProgram4, 5);
+    const uint32_t first = Inject(5, kProgram4);
+    Answer(false);
+    EXPECT_EQ(WaitForReply(first).allow, 0u);
+    EXPECT_EQ(StoredRecord(kProgram4).at(0), 0x20);
+    const uint32_t second = Inject(5, kProgram4);
+    EXPECT_EQ(WaitForReply(second).allow, 0u);
+    const auto rows = ReadLogRows(ui.dwProcessId);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back().second, L"unknown '" + kProgram4 + L"'");
+}
+
+TEST_F(SystemTest, ASecondUiProgramInTheSameLogonIsCutOffSilently) {
+    PROCESS_INFORMATION second = StartProgram(WindowsFile(L"QuenvarUI.exe"), L"");
+    ASSERT_NE(second.hProcess, nullptr);
+    // It gets no events and shows no error.
+    EXPECT_EQ(FindDialogOf(second.dwProcessId, L"Initialization Error, Protection Disabled", 4000), nullptr);
+    const uint32_t id = Inject(kScreenAccess, kProgram1);
+    EXPECT_EQ(WaitForReply(id).allow, 1u);  // the first program still answers
+    EndProgram(second);
+}
+
+// A driver that did not answer the registration: the error is logged and shown,
+// and the events are still handled.
+TEST(SystemDriverStatus, StatusZeroGivesTheInitializationErrorAndEventsAreStillHandled) {
+    ASSERT_TRUE(InstallSystem(true, 0));
+    PROCESS_INFORMATION ui = StartProgram(standin::WindowsFolder() + L"\\QuenvarUI.exe", L"");
+    HWND box = FindDialogOf(ui.dwProcessId, L"Initialization Error, Protection Disabled", 20000);
+    ASSERT_NE(box, nullptr);
+    const auto rows = ReadLogRows(ui.dwProcessId);
+    const bool logged = std::any_of(rows.begin(), rows.end(), [](const auto& row) {
+        return row.second == L"Initialization error, protection disabled.  Error code = 0x0.";
+    });
+    EXPECT_TRUE(logged);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+
+    const std::wstring program = MakeProgramFile(L"C:\\quenvar-test\\late.exe", 9);
+    standin::StandInDriverClient driver;
+    driver.ReadJournal();
+    ASSERT_TRUE(driver.Inject(MakeEvent(7, kKeyboardHook, GetCurrentProcessId(), KernelPath(program),
+                                        KernelPath(program), 1)));
+    HWND prompt = FindPrompt(ui.dwProcessId, 10000);
+    ASSERT_NE(prompt, nullptr);
+    ClickButton(prompt, 6);
+    const auto journal = driver.WaitForJournal(1, 10000);
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(ReplyOf(journal[0]).allow, 1u);
+    EndProgram(ui);
+}
+
+namespace {
+
+constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
+
+// The pending deletions: each source with "\??\" in front and an empty target.
+std::vector<std::wstring> PendingDeletions() {
+    std::vector<wchar_t> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    std::vector<std::wstring> sources;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                     nullptr, data.data(), &size) != ERROR_SUCCESS)
+        return sources;
+    const wchar_t* p = data.data();
+    const wchar_t* end = data.data() + size / sizeof(wchar_t);
+    while (p < end && *p) {
+        std::wstring source = p;
+        p += source.size() + 1;
+        std::wstring target = p < end ? p : L"";
+        p += target.size() + 1;
+        if (target.empty()) sources.push_back(source);
+    }
+    return sources;
+}
+
+bool ValueExists(HKEY root, const wchar_t* key, const wchar_t* name) {
+    return RegGetValueW(root, key, name, RRF_RT_ANY, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool KeyExists(const wchar_t* key) {
+    UniqueRegKey k;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, k.receive()) == ERROR_SUCCESS;
+}
+
+// A service that was deleted while running stays until it stops, marked for
+// deletion; that counts as deleted.
+bool ServiceEntryExists(const wchar_t* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
+    bool exists = service != nullptr;
+    if (exists && !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+        exists = GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return exists;
+}
+
+void ExpectFootprintInPlace() {
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\Quenvar", L"ImagePath"));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\QuenvarSvc", L"ImagePath"));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"QuenvarUI"));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere",
+                            L"UninstallString"));
+}
+
+// Runs "QuenvarUI.exe /U" and answers its two questions.
+DWORD Uninstall(bool sure) {
+    PROCESS_INFORMATION process = StartProgram(standin::WindowsFolder() + L"\\QuenvarUI.exe", L"/U");
+    HWND question = FindDialogOf(process.dwProcessId, L"Are You Sure?", 20000);
+    EXPECT_NE(question, nullptr);
+    PostMessageW(question, WM_COMMAND, sure ? IDYES : IDNO, 0);
+    if (sure) {
+        HWND reboot = FindDialogOf(process.dwProcessId, L"Reboot?", 20000);
+        EXPECT_NE(reboot, nullptr);
+        PostMessageW(reboot, WM_COMMAND, IDNO, 0);  // never restart the test machine
+    }
+    const DWORD code = WaitForExit(process, 20000);
+    EndProgram(process);
+    return code;
+}
+
+std::vector<std::wstring> InstalledItems() {
+    const std::wstring windows = standin::WindowsFolder(), system = standin::SystemFolder();
+    wchar_t programs[MAX_PATH];
+    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
+    const std::wstring folder = std::wstring(programs) + L"\\Quenvar Lockmere";
+    return {L"\\??\\" + windows + L"\\QuenvarUI.exe",
+            L"\\??\\" + windows + L"\\QuenvarDll.dll",
+            L"\\??\\" + system + L"\\QuenvarSvc.exe",
+            L"\\??\\" + system + L"\\Drivers\\Quenvr.sys",
+            L"\\??\\" + folder + L"\\ReadMe.rtf",
+            L"\\??\\" + folder + L"\\License.rtf",
+            L"\\??\\" + folder + L"\\Lockmere Help.chm",
+            L"\\??\\" + folder};
+}
+
+}  // namespace
+
+TEST(SystemUninstall, NoChangesNothingAndYesRemovesTheInstallationButNotTheUsersData) {
+    ASSERT_TRUE(InstallSystem(true));
+    // The product key and a user's decision, which the uninstall leaves in place.
+    UniqueRegKey product, rights;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Quenvar\\Lockmere", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    product.receive(), nullptr);
+    RegSetValueExW(product.get(), L"KnownFilterDrivers", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"\0"), 2);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, rights.receive(), nullptr);
+    const uint8_t record[42] = {1, 2};
+    RegSetValueExW(rights.get(), L"C:\\some\\program.exe", 0, REG_BINARY, record, sizeof(record));
+    standin::StandInDriverClient driver;
+    driver.ReadJournal();
+
+    EXPECT_EQ(Uninstall(false), 0u);
+    ExpectFootprintInPlace();
+    EXPECT_TRUE(PendingDeletions().empty());
+    EXPECT_TRUE(ServiceEntryExists(L"QuenvarSvc"));
+    EXPECT_TRUE(driver.ReadJournal().empty());
+
+    EXPECT_EQ(Uninstall(true), 0u);
+    EXPECT_EQ(PendingDeletions(), InstalledItems());
+    const auto journal = driver.WaitForJournal(1, 5000);
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].kind, JOURNAL_DISABLE_GUARD);
+    EXPECT_FALSE(ServiceEntryExists(L"Quenvar"));
+    EXPECT_FALSE(ServiceEntryExists(L"QuenvarSvc"));
+    // The running service's guard leaves the deletions alone.
+    Sleep(3000);
+    EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Services\\Quenvar"));
+    EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Services\\QuenvarSvc"));
+    EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere"));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"QuenvarUI"));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, L"Software\\Quenvar\\Lockmere", L"KnownFilterDrivers"));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, kRightsKey, L"C:\\some\\program.exe"));
+    // Nothing is deleted before the restart.
+    EXPECT_NE(GetFileAttributesW((standin::WindowsFolder() + L"\\QuenvarUI.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(SystemUninstallWithoutService, EveryStepStillRuns) {
+    ASSERT_TRUE(InstallSystem(false));
+    EXPECT_EQ(Uninstall(true), 0u);
+    EXPECT_EQ(PendingDeletions(), InstalledItems());
+    EXPECT_FALSE(ServiceEntryExists(L"Quenvar"));
+    EXPECT_FALSE(ServiceEntryExists(L"QuenvarSvc"));
+    EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere"));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"QuenvarUI"));
+}
