@@ -5,6 +5,7 @@
 //   QuenvarUiDriver show                             tray double-click
 //   QuenvarUiDriver tab 0|1                          select a tab
 //   QuenvarUiDriver log                              print the log rows
+//   QuenvarUiDriver pid NAME                         print the id of a running program
 #include <windows.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
@@ -19,13 +20,13 @@ using namespace quenvar::e2e;
 
 namespace {
 
-DWORD FindUiProcess() {
+DWORD FindProcess(const wchar_t* name) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     DWORD found = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (_wcsicmp(entry.szExeFile, L"QuenvarUI.exe") == 0) found = entry.th32ProcessID;
+        if (_wcsicmp(entry.szExeFile, name) == 0) found = entry.th32ProcessID;
     CloseHandle(snapshot);
     return found;
 }
@@ -54,11 +55,17 @@ HWND MainWindowOf(DWORD processId) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fwprintf(stderr, L"usage: QuenvarUiDriver answer allow|deny [TIMEOUT_MS] | show | tab N | log\n");
+        std::fwprintf(stderr, L"usage: QuenvarUiDriver answer allow|deny [TIMEOUT_MS] | show | tab N | log | pid NAME\n");
         return 2;
     }
     const std::wstring command = argv[1];
-    const DWORD ui = FindUiProcess();
+    if (command == L"pid" && argc >= 3) {
+        const DWORD pid = FindProcess(argv[2]);
+        if (pid == 0) return 1;
+        std::wprintf(L"%lu\n", pid);
+        return 0;
+    }
+    const DWORD ui = FindProcess(L"QuenvarUI.exe");
     if (ui == 0) {
         std::fwprintf(stderr, L"QuenvarUI is not running\n");
         return 1;
