@@ -4,10 +4,11 @@
 
 namespace quenvar::standin {
 
-ServiceClient::ServiceClient() {
+ServiceClient::ServiceClient(const wchar_t* pipeName) {
+    const wchar_t* name = pipeName != nullptr ? pipeName : kPipeName;
     // The service creates its next instance right after a connection.
     for (int attempt = 0; attempt < 100 && !pipe_.valid(); ++attempt) {
-        pipe_.reset(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        pipe_.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!pipe_.valid()) Sleep(20);
     }
 }

@@ -14,7 +14,8 @@ namespace quenvar::standin {
 // The client end of "\\.\pipe\QuenvarUIPipe", with exact-size messages.
 class ServiceClient {
 public:
-    ServiceClient();
+    // Connects to the service's pipe, or to another pipe of the same protocol.
+    explicit ServiceClient(const wchar_t* pipeName = nullptr);
     bool connected() const { return pipe_.valid(); }
     bool Write(const void* data, DWORD size);
     bool WriteU32(uint32_t value) { return Write(&value, sizeof(value)); }

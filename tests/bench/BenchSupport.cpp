@@ -18,6 +18,17 @@ LARGE_INTEGER Now() {
     return t;
 }
 
+double RepliesPerSecond(standin::StandInDriverClient& driver, const std::vector<AccessEvent>& events) {
+    const LARGE_INTEGER start = Now();
+    driver.Inject(events);
+    size_t replies = 0;
+    while (replies < events.size()) {
+        replies += driver.ReadJournal().size();
+        Sleep(1);
+    }
+    return events.size() / Seconds(start, Now());
+}
+
 // Round trips per second of a 1068-byte message down and an 8-byte reply up
 // through a pipe with the service's modes and buffers.
 double BarePipeRate(uint32_t count) {

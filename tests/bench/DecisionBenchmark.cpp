@@ -54,15 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     for (uint32_t n = 0; n < count; ++n)
         events.push_back(standin::MakeEvent(1000 + n, n % 3, GetCurrentProcessId(), kernelPaths[n % kPrograms],
                                             kernelPaths[n % kPrograms], 1));
-    const LARGE_INTEGER start = Now();
-    driver.Inject(events);
-    size_t replies = 0;
-    while (replies < count) {
-        replies += driver.ReadJournal().size();
-        Sleep(1);
-    }
-    const LARGE_INTEGER end = Now();
-    const double decisions = count / Seconds(start, end);
+    const double decisions = RepliesPerSecond(driver, events);
     const double bare = BarePipeRate(count);
     std::printf("decisions through the whole system: %.0f per second (%u events, remembered rights)\n", decisions,
                 count);

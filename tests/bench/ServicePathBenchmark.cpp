@@ -47,16 +47,9 @@ double ServicePathRate(StandInDriverClient& driver, uint32_t count) {
     for (uint32_t id = 1; id <= count; ++id)
         events.push_back(MakeEvent(id, kKeyboardHook, GetCurrentProcessId(), L"\\Device\\HarddiskVolume1\\bench.exe",
                                    L"\\Device\\HarddiskVolume1\\bench.exe", 1));
-    const LARGE_INTEGER start = Now();
-    driver.Inject(events);
-    size_t replies = 0;
-    while (replies < count) {
-        replies += driver.ReadJournal().size();
-        Sleep(1);
-    }
-    const LARGE_INTEGER end = Now();
+    const double rate = RepliesPerSecond(driver, events);
     client.join();
-    return count / Seconds(start, end);
+    return rate;
 }
 
 SIZE_T CommittedBytes(DWORD processId) {

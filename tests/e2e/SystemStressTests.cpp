@@ -22,27 +22,6 @@ namespace {
 constexpr int kPrograms = 50;
 constexpr uint32_t kEvents = 10000;
 
-HWND MainWindowOf(DWORD processId) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t text[64] = {};
-            GetWindowTextW(window, text, 64);
-            if (pid == s->pid && std::wstring(text) == L"Quenvar Lockmere 1.0.7") {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 DWORD HandleCount(DWORD processId) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);

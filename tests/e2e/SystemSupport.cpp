@@ -178,6 +178,23 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
     return data.second;
 }
 
+HWND MainWindowOf(DWORD processId) {
+    FindData data = {processId, L"Quenvar Lockmere 1.0.7", nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* search = reinterpret_cast<FindData*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            wchar_t text[64] = {};
+            GetWindowTextW(window, text, 64);
+            if (pid != search->processId || std::wstring(text) != search->caption) return TRUE;
+            search->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&data));
+    return data.found;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>> ReadLogRows(DWORD processId) {
     std::vector<std::pair<std::wstring, std::wstring>> rows;
     LogSearch search = {processId, nullptr};

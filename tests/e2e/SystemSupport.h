@@ -38,6 +38,9 @@ std::wstring ControlText(HWND dialog, int controlId);
 // Top-level windows of the process that are visible.
 std::vector<HWND> VisibleWindowsOf(DWORD processId);
 
+// The main window ("Quenvar Lockmere 1.0.7") of the process, shown or not.
+HWND MainWindowOf(DWORD processId);
+
 // The rows (time, message) of the log page of the process's main window.
 std::vector<std::pair<std::wstring, std::wstring>> ReadLogRows(DWORD processId);
 

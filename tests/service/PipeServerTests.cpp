@@ -81,10 +81,10 @@ TEST(PipeServer, ServesEveryConnectionWithItsOwnWorker) {
     std::thread([name] { RunPipeServer(name.c_str(), service); }).detach();
     ASSERT_TRUE(standin::WaitForPipe(name.c_str(), 5000));
 
-    PipeClient a(name);
+    PipeClient a(name.c_str());
     ASSERT_TRUE(a.connected());
     ASSERT_TRUE(standin::WaitForPipe(name.c_str(), 5000));
-    PipeClient b(name);
+    PipeClient b(name.c_str());
     ASSERT_TRUE(b.connected());
     ASSERT_TRUE(a.WriteU32(ProcessInSession(1)));
     ASSERT_TRUE(b.WriteU32(ProcessInSession(2)));
@@ -93,7 +93,7 @@ TEST(PipeServer, ServesEveryConnectionWithItsOwnWorker) {
 
     // A guard command on the same server needs no answer.
     ASSERT_TRUE(standin::WaitForPipe(name.c_str(), 5000));
-    PipeClient command(name);
+    PipeClient command(name.c_str());
     ASSERT_TRUE(command.WriteU32(DisableGuardCode));
     EXPECT_FALSE(command.ReadU32().has_value());
     EXPECT_EQ(service.guardEnabled.load(), 0);

@@ -13,31 +13,6 @@ std::wstring UniquePipeName() {
            std::to_wstring(++counter);
 }
 
-PipeClient::PipeClient(const std::wstring& name)
-    : pipe_(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
-
-bool PipeClient::Write(const void* data, DWORD size) {
-    DWORD moved = 0;
-    return WriteFile(pipe_.get(), data, size, &moved, nullptr) && moved == size;
-}
-
-bool PipeClient::Read(void* data, DWORD size) {
-    DWORD moved = 0;
-    return ReadFile(pipe_.get(), data, size, &moved, nullptr) && moved == size;
-}
-
-std::optional<uint32_t> PipeClient::ReadU32() {
-    uint32_t value = 0;
-    if (!Read(&value, sizeof(value))) return std::nullopt;
-    return value;
-}
-
-std::optional<AccessEvent> PipeClient::ReadEvent() {
-    AccessEvent event;
-    if (!Read(&event, sizeof(event))) return std::nullopt;
-    return event;
-}
-
 ServedConnection::ServedConnection(ServiceContext& service)
     : name_(UniquePipeName()),
       instance_(CreateServicePipeInstance(name_.c_str(), nullptr)),
@@ -63,7 +38,7 @@ ServedConnection::~ServedConnection() {
 }
 
 PipeClient& ServedConnection::Connect() {
-    client_.emplace(name_);
+    client_.emplace(name_.c_str());
     return *client_;
 }
 

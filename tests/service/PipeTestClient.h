@@ -11,30 +11,14 @@
 #include "common/DriverInterface.h"
 #include "common/Win32Handles.h"
 #include "service/ServiceContext.h"
+#include "support/ServicePipeClient.h"
 
 namespace quenvar::test {
 
 std::wstring UniquePipeName();
 
 // The client end: exact-size reads and writes, as the protocol wants them.
-class PipeClient {
-public:
-    explicit PipeClient(const std::wstring& name);
-    bool connected() const { return pipe_.valid(); }
-    bool Write(const void* data, DWORD size);
-    bool WriteU32(uint32_t value) { return Write(&value, sizeof(value)); }
-    bool WriteReply(uint32_t eventId, uint32_t allow) {
-        const AccessReply reply{eventId, allow};
-        return Write(&reply, sizeof(reply));
-    }
-    std::optional<uint32_t> ReadU32();
-    std::optional<AccessEvent> ReadEvent();
-    void Close() { pipe_.reset(); }
-
-private:
-    bool Read(void* data, DWORD size);
-    UniqueHandle pipe_;
-};
+using PipeClient = standin::ServiceClient;
 
 // One served connection: the instance is created at once; the worker thread
 // connects it and runs ServeClient. Join() waits for the worker to end.

@@ -31,25 +31,6 @@ DWORD FindProcess(const wchar_t* name) {
     return found;
 }
 
-HWND MainWindowOf(DWORD processId) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t text[64] = {};
-            GetWindowTextW(window, text, 64);
-            if (pid != s->pid || std::wstring(text) != L"Quenvar Lockmere 1.0.7") return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 }  // namespace
 
