@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TempFile.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include "client/RecordSignature.h"
 
 using namespace quenvar;
+using quenvar::testing::TempFile;
 
 namespace {
 
@@ -37,26 +40,6 @@ const uint8_t kTestIdentityKey[20] = {0x2f, 0x33, 0x51, 0x2a, 0x40, 0x13, 0x5a, 
 
 constexpr const wchar_t* kMissingFile = L"C:\\no such folder\\program.exe";
 
-class TempFile {
-public:
-    explicit TempFile(const std::vector<uint8_t>& contents) {
-        wchar_t directory[MAX_PATH];
-        wchar_t name[MAX_PATH];
-        GetTempPathW(MAX_PATH, directory);
-        GetTempFileNameW(directory, L"rec", 0, name);
-        path_ = name;
-        FILE* file = _wfopen(path_.c_str(), L"wb");
-        if (file != nullptr) {
-            if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), file);
-            std::fclose(file);
-        }
-    }
-    ~TempFile() { DeleteFileW(path_.c_str()); }
-    const wchar_t* path() const { return path_.c_str(); }
-
-private:
-    std::wstring path_;
-};
 
 std::vector<uint8_t> Pattern(size_t size) {
     std::vector<uint8_t> bytes(size);

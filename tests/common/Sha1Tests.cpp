@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TempFile.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "common/Sha1.h"
 
 using namespace quenvar;
+using quenvar::testing::TempFile;
 
 namespace {
 
@@ -73,27 +76,6 @@ const PatternFile kPatternFiles[] = {
 // The first 40000 bytes of the pattern, computed the same way.
 constexpr const char* kPattern40000Digest = "36ca7538af257d80d043ca1a6f4ddfd25df4c1e0";
 
-// A file in the temporary directory, removed when the test ends.
-class TempFile {
-public:
-    explicit TempFile(const std::vector<uint8_t>& contents) {
-        wchar_t directory[MAX_PATH];
-        wchar_t name[MAX_PATH];
-        GetTempPathW(MAX_PATH, directory);
-        GetTempFileNameW(directory, L"sha", 0, name);
-        path_ = name;
-        FILE* file = _wfopen(path_.c_str(), L"wb");
-        if (file != nullptr) {
-            if (!contents.empty()) std::fwrite(contents.data(), 1, contents.size(), file);
-            std::fclose(file);
-        }
-    }
-    ~TempFile() { DeleteFileW(path_.c_str()); }
-    const wchar_t* path() const { return path_.c_str(); }
-
-private:
-    std::wstring path_;
-};
 
 // Puts a stand-in file reader in place for one test.
 class ReaderOverride {

@@ -34,6 +34,26 @@ void PumpFor(DWORD milliseconds) {
 
 HostWindow::HostWindow() : dialog((PrepareConsole(), kMainWindowTemplate), nullptr) {}
 
+namespace {
+
+bool ButtonShown(HWND box, int id) {
+    HWND button = GetDlgItem(box, id);
+    return button != nullptr && IsWindowVisible(button);
+}
+
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM found) {
+    wchar_t className[32] = {};
+    GetClassNameW(child, className, 32);
+    if (lstrcmpiW(className, L"Static") == 0 && IsWindowVisible(child) &&
+        (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        *reinterpret_cast<HICON*>(found) = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD limitMs)
     : caption_(caption), answer_(answer), limitMs_(limitMs) {
     thread_ = std::thread([this] {
@@ -47,6 +67,10 @@ MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD
                 seen_.text = text;
                 seen_.owner = GetWindow(box, GW_OWNER);
                 seen_.exStyle = GetWindowLongPtrW(box, GWL_EXSTYLE);
+                seen_.hasOk = ButtonShown(box, IDOK);
+                seen_.hasYes = ButtonShown(box, IDYES);
+                seen_.hasNo = ButtonShown(box, IDNO);
+                EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&seen_.icon));
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(box, answer_)));
                 return;

@@ -38,6 +38,11 @@ struct MessageBoxSeen {
     std::wstring text;
     HWND owner = nullptr;
     LONG_PTR exStyle = 0;
+    bool hasOk = false;
+    bool hasYes = false;
+    bool hasNo = false;
+    // The icon shown, null for none.
+    HICON icon = nullptr;
 };
 
 // Waits (on its own thread) for a top-level dialog box with this caption,

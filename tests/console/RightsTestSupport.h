@@ -2,6 +2,8 @@
 // the test prefix's registry, and program files in a private temp folder.
 #pragma once
 
+#include "ConsoleTestSupport.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -35,34 +37,8 @@ public:
 
 // What a message box showed: enough to tell its flags apart. Wine does not
 // honour MB_TOPMOST, so topmost is not among them.
-struct BoxSeen {
-    bool found = false;
-    std::wstring text;
-    HWND owner = nullptr;
-    bool hasOk = false;
-    bool hasYes = false;
-    bool hasNo = false;
-    // The icon shown, null for none.
-    HICON icon = nullptr;
-};
-
-// Waits on its own thread for a visible dialog box with this caption, records
-// it and answers it with `answer` (IDYES, IDNO, IDOK).
-class BoxAnswerer {
-public:
-    BoxAnswerer(const wchar_t* caption, int answer, DWORD limitMs = 10000);
-    ~BoxAnswerer();
-    BoxAnswerer(const BoxAnswerer&) = delete;
-    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-    // Joins the helper thread.
-    BoxSeen Result();
-
-private:
-    std::wstring caption_;
-    int answer_;
-    DWORD limitMs_;
-    BoxSeen seen_;
-    std::thread thread_;
-};
+// The console tests' message box helpers, under the names these tests use.
+using BoxSeen = MessageBoxSeen;
+using BoxAnswerer = MessageBoxAnswerer;
 
 }  // namespace quenvar::testing
