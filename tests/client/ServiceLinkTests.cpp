@@ -216,3 +216,28 @@ TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     EXPECT_TRUE(sent);
     EXPECT_FALSE(service.Read(&command, 1));  // it closed without more
 }
+
+// Wine reports no handle count (GetProcessHandleCount gives 0), so the handles
+// are counted by asking about every possible handle value.
+DWORD LiveHandles() {
+    DWORD count = 0, flags = 0;
+    for (uintptr_t value = 4; value < 0x20000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
+TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
+    const std::wstring allowed = MakeProgram(L"quenvar-link-steady.exe", 3);
+    Remember(allowed, 0, 0x07);
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);  // caches built
+    const DWORD before = LiveHandles();
+    ASSERT_GT(before, 0u);
+    for (uint32_t id = 2; id < 2000; ++id) ASSERT_EQ(service.Ask(Event(id, id % 3, allowed, allowed)).allow, 1u);
+    const DWORD after = LiveHandles();
+    EXPECT_LE(after, before + 2) << before << " handles before, " << after << " after";
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}

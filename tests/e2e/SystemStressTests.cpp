@@ -23,10 +23,19 @@ constexpr int kPrograms = 50;
 constexpr uint32_t kEvents = 10000;
 
 
+// Wine reports no handle count for a process (GetProcessHandleCount gives 0),
+// so every possible handle value of the process is tried with DuplicateHandle.
 DWORD HandleCount(DWORD processId) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    HANDLE process = OpenProcess(PROCESS_DUP_HANDLE, FALSE, processId);
     DWORD count = 0;
-    GetProcessHandleCount(process, &count);
+    for (uintptr_t value = 4; value < 0x20000; value += 4) {
+        HANDLE copy = nullptr;
+        if (DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            ++count;
+            CloseHandle(copy);
+        }
+    }
     CloseHandle(process);
     return count;
 }
@@ -66,6 +75,7 @@ TEST(SystemStress, TenThousandEventsOfFiftyRememberedProgramsAreEachAnsweredOnce
                                         KernelPath(programs[0]), 1)));
     ASSERT_EQ(driver.WaitForJournal(1, 20000).size(), 1u);
     const DWORD handlesBefore = HandleCount(ui.dwProcessId);
+    ASSERT_GT(handlesBefore, 0u);
 
     std::vector<AccessEvent> events;
     std::map<uint32_t, uint32_t> expected;
