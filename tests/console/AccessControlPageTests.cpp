@@ -34,15 +34,7 @@ constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
 int restarts = 0;
 void CountRestart() { ++restarts; }
 
-std::wstring ListText(HWND list, int row, int column) {
-    wchar_t text[2048] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = 2048;
-    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-    return text;
-}
+std::wstring ListText(HWND list, int row, int column) { return ListCellText(list, row, column); }
 
 std::wstring ColumnTitle(HWND list, int column) {
     wchar_t title[128] = {};

@@ -32,6 +32,18 @@ void PumpFor(DWORD milliseconds) {
     PumpUntil([] { return false; }, milliseconds);
 }
 
+std::wstring ListCellText(HWND list, int row, int column) {
+    wchar_t text[4096] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 4096;
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+int ListRowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
 HostWindow::HostWindow() : dialog((PrepareConsole(), kMainWindowTemplate), nullptr) {}
 
 namespace {

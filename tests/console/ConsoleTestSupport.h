@@ -23,6 +23,11 @@ void PrepareConsole();
 bool PumpUntil(const std::function<bool()>& done, DWORD limitMs);
 void PumpFor(DWORD milliseconds);
 
+// A list view's cell text and row count, read through the control itself rather
+// than through the wrapper under test.
+std::wstring ListCellText(HWND list, int row, int column);
+int ListRowCount(HWND list);
+
 // The main window template (103) as a plain dialog; its tab control is the
 // parent of the pages, as in the program.
 class HostWindow {

@@ -30,16 +30,8 @@ protected:
     }
 
     // Read through the control directly, not through the wrapper under test.
-    std::wstring Text(int row, int column) {
-        wchar_t text[4096] = {};
-        LVITEMW item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = 4096;
-        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
-    int Rows() { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+    std::wstring Text(int row, int column) { return ListCellText(list, row, column); }
+    int Rows() { return ListRowCount(list); }
     int ColumnWidth(int column) { return static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0)); }
 
     HostWindow host;

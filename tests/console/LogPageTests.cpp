@@ -47,16 +47,8 @@ protected:
         logClock = LocalTimeNow;
     }
 
-    int Rows() { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
-    std::wstring Text(int row, int column) {
-        wchar_t text[4096] = {};
-        LVITEMW item = {};
-        item.iSubItem = column;
-        item.pszText = text;
-        item.cchTextMax = 4096;
-        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-        return text;
-    }
+    int Rows() { return ListRowCount(list); }
+    std::wstring Text(int row, int column) { return ListCellText(list, row, column); }
     LPARAM Data(int row) {
         LVITEMW item = {};
         item.mask = LVIF_PARAM;
