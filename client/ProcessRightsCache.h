@@ -9,7 +9,7 @@
 #include <string>
 
 #include "client/ProgramRights.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar {
 

@@ -1,4 +1,5 @@
 #include "client/ProgramInfo.h"
+#include "common/WideFormat.h"
 
 #include <windows.h>
 
@@ -68,8 +69,7 @@ ProgramInfo::ProgramInfo(const std::wstring& path)
 
     for (const VersionString& entry : kVersionStrings) {
         wchar_t query[96];
-        _snwprintf(query, 95, L"\\StringFileInfo\\%04x%04x\\%ls", first->language, first->codePage, entry.name);
-        query[95] = L'\0';
+        FormatInto(query, 96, L"\\StringFileInfo\\%04x%04x\\%ls", first->language, first->codePage, entry.name);
         void* value = nullptr;
         UINT length = 0;
         // The length counts the terminating zero: an empty string keeps the default.

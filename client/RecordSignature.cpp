@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar {
 

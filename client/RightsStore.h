@@ -11,7 +11,8 @@
 #include <string>
 
 #include "client/ProcessRightsCache.h"
-#include "common/Win32Handles.h"
+#include "common/MutexLock.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar {
 

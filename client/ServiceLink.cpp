@@ -1,4 +1,5 @@
 #include "client/ServiceLink.h"
+#include "common/WideFormat.h"
 
 #include <shlwapi.h>
 
@@ -64,7 +65,7 @@ bool Judge(ProcessRightsCache& cache, AccessEvent& event, const std::wstring& pa
     const uint32_t bit = KindBit(event.breachKind);
     ProgramRights& rights = cache.RightsFor(path);
     if (rights.deniedMask & bit) {
-        AddLogEntry(L"%s '%s'", KindText(event.breachKind), path.c_str());
+        AddLogEntry(L"%ls '%ls'", KindText(event.breachKind), path.c_str());
         return true;
     }
     if (rights.allowedMask & bit) return false;
@@ -78,7 +79,7 @@ void ServeEvents(HANDLE pipe, DevicePathTranslator& translator) {
         AccessReply reply = {event.eventId, 0};
         const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
         const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));
-        DebugTrace(L"Breach %d in process %s, module %s (process_id = 0x%x, thread_id = 0x%x)\n",
+        DebugTrace(L"Breach %d in process %ls, module %ls (process_id = 0x%x, thread_id = 0x%x)\n",
                    static_cast<int>(event.breachKind), processPath.c_str(), modulePath.c_str(), event.processId,
                    event.threadId);
         const bool moduleDiffers = processPath != modulePath;
@@ -128,7 +129,7 @@ DWORD WINAPI ServiceLinkThread(LPVOID) {
     if (status != ExpectedDriverStatus) {
         AddLogEntry(L"Initialization error, protection disabled.  Error code = 0x%x.", status);
         wchar_t code[16];
-        swprintf(code, 16, L"0x%x", status);
+        FormatInto(code, 16, L"0x%x", status);
         MessageBoxW(nullptr, InitializationErrorText(code).c_str(), kErrorTitle, 0);
     }
     ServeEvents(pipe, translator);
@@ -149,8 +150,8 @@ void DebugTrace(const wchar_t* format, ...) {
     wchar_t text[1024];
     va_list args;
     va_start(args, format);
-    // The bounded form of wvsprintfW: two long paths must not overrun the buffer.
-    wvnsprintfW(text, 1024, format, args);
+    // Bounded: two long paths must not overrun the buffer.
+    FormatIntoV(text, 1024, format, args);
     va_end(args);
     OutputDebugStringW(text);
 }

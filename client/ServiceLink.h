@@ -41,7 +41,7 @@ DWORD WINAPI ServiceLinkThread(LPVOID unused);
 // Sends DisableGuardCode in a one-shot connection; true when all 4 bytes went.
 bool SendDisableGuard();
 
-// Formats wsprintf-style into at most 1024 characters for the debugger.
+// Formats printf-style (%ls for wide strings) into at most 1024 characters for the debugger.
 void DebugTrace(const wchar_t* format, ...);
 
 }  // namespace quenvar

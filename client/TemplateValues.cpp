@@ -1,4 +1,5 @@
 #include "client/TemplateValues.h"
+#include "common/WideFormat.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,7 @@ bool BeginsWith(const char* text, const std::string& placeholder) {
 void FillTemplateValues(const ProgramInfo& info, TemplateValues& values) {
     // The field is an argument, never the format: a '%' in it stays text.
     for (const PlaceholderSource& source : kPlaceholderSources)
-        SetTemplateValue(values, source.placeholder, L"%s", (info.*source.field).c_str());
+        SetTemplateValue(values, source.placeholder, L"%ls", (info.*source.field).c_str());
 }
 
 void SetTemplateValue(TemplateValues& values, const char* placeholder, const wchar_t* format, ...) {
@@ -57,10 +58,7 @@ void SetTemplateValueV(TemplateValues& values, const char* placeholder, const wc
 
 std::wstring FormatTemplateValue(const wchar_t* format, va_list args) {
     wchar_t text[kTemplateValueUnits + 1];
-    // Writes at most kTemplateValueUnits characters and no terminator when the
-    // text is longer; the last element ends it then.
-    _vsnwprintf(text, kTemplateValueUnits, format, args);
-    text[kTemplateValueUnits] = L'\0';
+    FormatIntoV(text, kTemplateValueUnits + 1, format, args);
     return text;
 }
 

@@ -10,7 +10,8 @@
 #include <string>
 
 #include "client/ProgramInfo.h"
-#include "common/Win32Handles.h"
+#include "common/MutexLock.h"
+#include "common/UniqueResource.h"
 #include "console/ListViewControl.h"
 #include "console/ModelessDialog.h"
 

@@ -1,4 +1,5 @@
 #include "console/Application.h"
+#include "common/WideFormat.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -31,7 +32,7 @@ void StartThread(SIZE_T stack, LPTHREAD_START_ROUTINE entry) {
 int RunConsole() {
     MainWindow mainWindow;
     AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
-    AddLogEntry(L"Please report bugs, suggestions and comments to %s!", kSupportEmail);
+    AddLogEntry(L"Please report bugs, suggestions and comments to %ls!", kSupportEmail);
     AddLogEntry(L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
     StartThread(kServiceLinkStack, ServiceLinkThread);
     StartThread(kAnnouncementStack, AnnouncementThread);
@@ -73,7 +74,7 @@ std::vector<std::wstring> UninstallDeletions(const wchar_t* windowsFolder, const
     std::vector<std::wstring> paths;
     for (const auto& item : items) {
         wchar_t path[1024];
-        swprintf(path, 1024, item.pattern, item.folder);
+        FormatInto(path, 1024, item.pattern, item.folder);
         paths.push_back(path);
     }
     return paths;
@@ -117,7 +118,7 @@ int RunUninstall() {
 
 DWORD WINAPI AnnouncementThread(LPVOID) {
     AddLogEntry(L"This software is free!  (If you like it, please donate...)");
-    AddLogEntry(L"Please visit %s to get the latest version.", kWebSite);
+    AddLogEntry(L"Please visit %ls to get the latest version.", kWebSite);
     return 0;
 }
 

@@ -39,7 +39,7 @@ extern LogClock logClock;
 SYSTEMTIME LocalTimeNow();
 
 // Adds a line to the log from any thread: `format` and the arguments as for the
-// C runtime's wide printf (%s takes a wide string), cut to 1023 characters.
+// C runtime's wide printf (%ls takes a wide string), cut to 1023 characters.
 // Within one second a message that the last row's message begins with is
 // folded into that row, "message (N times)". Dropped while no page exists.
 void AddLogEntry(const wchar_t* format, ...);

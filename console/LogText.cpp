@@ -1,4 +1,5 @@
 #include "console/LogText.h"
+#include "common/WideFormat.h"
 
 #include <cwchar>
 
@@ -15,10 +16,9 @@ constexpr size_t kTimeTextLimit = 127;
 std::wstring FormatLogTime(const SYSTEMTIME& time) {
     // A month outside 1..12 cannot come from the clock; it must not index past the table.
     const wchar_t* month = time.wMonth >= 1 && time.wMonth <= 12 ? kMonthNames[time.wMonth - 1] : L"???";
-    wchar_t text[kTimeTextLimit + 1] = {};
-    _snwprintf(text, kTimeTextLimit, L"%s %d @ %2d:%02d:%02d", month, time.wDay, time.wHour, time.wMinute,
+    wchar_t text[kTimeTextLimit + 1];
+    FormatInto(text, kTimeTextLimit + 1, L"%ls %d @ %2d:%02d:%02d", month, time.wDay, time.wHour, time.wMinute,
                time.wSecond);
-    text[kTimeTextLimit] = L'\0';
     return text;
 }
 
@@ -32,11 +32,8 @@ std::wstring FormatRepeatedMessage(const std::wstring& message, unsigned count) 
 }
 
 std::wstring FormatLogMessage(const wchar_t* format, va_list args) {
-    wchar_t text[kLogMessageLimit + 1] = {};
-    // Writes at most kLogMessageLimit characters; when the text is longer it
-    // stops without a terminator, which the last element supplies.
-    _vsnwprintf(text, kLogMessageLimit, format, args);
-    text[kLogMessageLimit] = L'\0';
+    wchar_t text[kLogMessageLimit + 1];
+    FormatIntoV(text, kLogMessageLimit + 1, format, args);
     return text;
 }
 

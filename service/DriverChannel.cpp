@@ -1,13 +1,14 @@
 #include "service/DriverChannel.h"
+#include "common/WideFormat.h"
 
 #include <cwchar>
 
 namespace quenvar {
 
 std::wstring DriverDevicePath(const wchar_t* deviceName, unsigned majorVersion) {
-    wchar_t path[64] = {};
+    wchar_t path[64];
     // Windows NT 4 has no global object namespace.
-    swprintf(path, 64, majorVersion < 5 ? L"\\\\.\\%ls" : L"\\\\.\\Global\\%ls", deviceName);
+    FormatInto(path, 64, majorVersion < 5 ? L"\\\\.\\%ls" : L"\\\\.\\Global\\%ls", deviceName);
     return path;
 }
 

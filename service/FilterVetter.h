@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar {
 

@@ -1,4 +1,5 @@
 #include "service/ServiceHost.h"
+#include "common/WideFormat.h"
 
 #include <winternl.h>
 
@@ -64,12 +65,12 @@ uint32_t FindParentProcessId() {
 
 std::wstring DriverMissingMessage(DWORD errorCode) {
     wchar_t text[1024];
-    swprintf(text, 1024,
-             L"Quenvar Lockmere could not find a valid version of a required driver.  Service is "
-             L"terminating and protection will not be available.  This problem may be solved by "
-             L"reinstalling the software.\n\nThe service-level error code is : 0x%x  Please report "
-             L"this error code to %ls",
-             static_cast<unsigned>(errorCode), kSupportEmail);
+    FormatInto(text, 1024,
+               L"Quenvar Lockmere could not find a valid version of a required driver.  Service is "
+               L"terminating and protection will not be available.  This problem may be solved by "
+               L"reinstalling the software.\n\nThe service-level error code is : 0x%x  Please report "
+               L"this error code to %ls",
+               static_cast<unsigned>(errorCode), kSupportEmail);
     return text;
 }
 

@@ -1,6 +1,6 @@
 #include "service/Session.h"
 
-#include "common/Win32Handles.h"
+#include "common/MutexLock.h"
 #include "service/SessionTable.h"
 
 namespace quenvar {

@@ -1,6 +1,6 @@
 #include "service/SessionTable.h"
 
-#include "common/Win32Handles.h"
+#include "common/MutexLock.h"
 #include "service/Session.h"
 
 namespace quenvar {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "common/DriverInterface.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar::standin {
 

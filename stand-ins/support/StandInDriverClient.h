@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/DriverInterface.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "driver/StandInControl.h"
 
 namespace quenvar::standin {

@@ -1,6 +1,6 @@
 #include "support/WineSystem.h"
 
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar::standin {
 namespace {

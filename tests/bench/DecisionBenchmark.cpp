@@ -10,7 +10,7 @@
 #include "SystemSupport.h"
 #include "BenchSupport.h"
 #include "client/RecordSignature.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 

@@ -426,7 +426,7 @@ TEST(RichTextViewTest, ShowTextReplacesTheWholeContentWithTheExpandedDocument) {
     ScratchRichEdit edit;
     RichTextView view(edit.control);
     TemplateValues values;
-    SetTemplateValue(values, "%progname%", L"%s", L"{\\b x} 100% \x0416\xc350");
+    SetTemplateValue(values, "%progname%", L"%ls", L"{\\b x} 100% \x0416\xc350");
     view.ShowText("{\\rtf1\\ansi first}", values);
     view.ShowText("{\\rtf1\\ansi A %progname% B 50%}", values);
     EXPECT_EQ(RichText(edit.control), L"A {\\b x} 100% \x0416\xc350 B 50%");

@@ -11,7 +11,7 @@
 #include "client/RecordSignature.h"
 #include "client/ServiceLink.h"
 #include "common/PipeProtocol.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "console/AppInstance.h"
 #include "console/LogPage.h"
 

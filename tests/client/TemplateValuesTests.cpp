@@ -61,24 +61,24 @@ TEST(TemplateValueTest, SetTemplateValueFormatsEscapesAndReplaces) {
     TemplateValues values;
     SetTemplateValue(values, "%progversion%", L"%d.%d", 2, 5);
     EXPECT_EQ(values["%progversion%"], "\\u50?\\u46?\\u53?");
-    SetTemplateValue(values, "%progversion%", L"%s", L"x");
+    SetTemplateValue(values, "%progversion%", L"%ls", L"x");
     EXPECT_EQ(values["%progversion%"], "\\u120?");
     EXPECT_EQ(values.size(), 1u);
-    SetTemplateValue(values, "%progcompany%", L"%s", L"");
+    SetTemplateValue(values, "%progcompany%", L"%ls", L"");
     EXPECT_EQ(values.at("%progcompany%"), "");
 }
 
 TEST(TemplateValueTest, AFormattedValueIsCutAt2047Characters) {
     const std::wstring longText(3000, L'x');
     TemplateValues values;
-    SetTemplateValue(values, "%progpath%", L"%s", longText.c_str());
+    SetTemplateValue(values, "%progpath%", L"%ls", longText.c_str());
     // 2047 characters would need 12282 bytes of escapes; the byte limit cuts
     // first, after 682 six-byte escapes "\u120?".
     EXPECT_EQ(values["%progpath%"].size(), 682u * 6u);
 
-    EXPECT_EQ(Format(L"%s", longText.c_str()), std::wstring(2047, L'x'));
-    EXPECT_EQ(Format(L"%s", std::wstring(2047, L'y').c_str()), std::wstring(2047, L'y'));
-    EXPECT_EQ(Format(L"%s-%d", L"ab", 3), L"ab-3");
+    EXPECT_EQ(Format(L"%ls", longText.c_str()), std::wstring(2047, L'x'));
+    EXPECT_EQ(Format(L"%ls", std::wstring(2047, L'y').c_str()), std::wstring(2047, L'y'));
+    EXPECT_EQ(Format(L"%ls-%d", L"ab", 3), L"ab-3");
 }
 
 TEST(TemplateExpandTest, PlaceholdersAreReplacedAndOtherPercentSignsKept) {

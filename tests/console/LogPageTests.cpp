@@ -89,7 +89,7 @@ TEST_F(LogPageTest, StartsEmptyWithTwoColumnsAndClearLogDisabled) {
 }
 
 TEST_F(LogPageTest, FirstEntryAppendsARowAndEnablesClearLog) {
-    AddLogEntry(L"Quenvar Lockmere %s loaded.", L"1.0.7");
+    AddLogEntry(L"Quenvar Lockmere %ls loaded.", L"1.0.7");
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Text(0, 0), L"Jan 5 @  9:03:07");
     EXPECT_EQ(Text(0, 1), L"Quenvar Lockmere 1.0.7 loaded.");
@@ -99,7 +99,7 @@ TEST_F(LogPageTest, FirstEntryAppendsARowAndEnablesClearLog) {
 }
 
 TEST_F(LogPageTest, ThreeIdenticalMessagesInOneSecondFoldIntoOneRow) {
-    for (int i = 0; i < 3; ++i) AddLogEntry(L"Blocked illegal screen access in %s", L"C:\\spy.exe");
+    for (int i = 0; i < 3; ++i) AddLogEntry(L"Blocked illegal screen access in %ls", L"C:\\spy.exe");
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Text(0, 1), L"Blocked illegal screen access in C:\\spy.exe (3 times)");
     EXPECT_EQ(Text(0, 0), L"Jan 5 @  9:03:07");
@@ -141,11 +141,11 @@ TEST_F(LogPageTest, SameMessageOneSecondLaterStartsANewRow) {
 
 TEST_F(LogPageTest, OverlongMessageIsCutTo1023Characters) {
     std::wstring text(1500, L'x');
-    AddLogEntry(L"%s", text.c_str());
+    AddLogEntry(L"%ls", text.c_str());
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Text(0, 1), std::wstring(1023, L'x'));
     // Its repeat still folds although the folded text exceeds a cell read.
-    AddLogEntry(L"%s", text.c_str());
+    AddLogEntry(L"%ls", text.c_str());
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Text(0, 1), std::wstring(1023, L'x') + L" (2 times)");
 }

@@ -71,16 +71,16 @@ TEST(LogRepeat, FoldedTextCarriesTheCount) {
 }
 
 TEST(LogMessage, FormatsWithWideStringArguments) {
-    EXPECT_EQ(Format(L"%s %s", L"Blocked illegal screen access in", L"C:\\a.exe"),
+    EXPECT_EQ(Format(L"%ls %ls", L"Blocked illegal screen access in", L"C:\\a.exe"),
               L"Blocked illegal screen access in C:\\a.exe");
     EXPECT_EQ(Format(L"%d of %u, %ls", -3, 7u, L"\x0416\x00e9"), L"-3 of 7, \x0416\x00e9");
     EXPECT_EQ(Format(L"no arguments"), L"no arguments");
 }
 
 TEST(LogMessage, IsCutTo1023Characters) {
-    EXPECT_EQ(Format(L"%s", Letters(1022).c_str()), Letters(1022));
-    EXPECT_EQ(Format(L"%s", Letters(1023).c_str()), Letters(1023));
-    EXPECT_EQ(Format(L"%s", Letters(1024).c_str()), Letters(1023));
-    EXPECT_EQ(Format(L"%s%s", Letters(3000).c_str(), L"tail"), Letters(1023));
+    EXPECT_EQ(Format(L"%ls", Letters(1022).c_str()), Letters(1022));
+    EXPECT_EQ(Format(L"%ls", Letters(1023).c_str()), Letters(1023));
+    EXPECT_EQ(Format(L"%ls", Letters(1024).c_str()), Letters(1023));
+    EXPECT_EQ(Format(L"%ls%ls", Letters(3000).c_str(), L"tail"), Letters(1023));
     EXPECT_EQ(Format(Letters(1500).c_str()), Letters(1023));
 }

@@ -6,7 +6,7 @@
 
 #include "E2eSupport.h"
 #include "common/PipeProtocol.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "service/InstallationFootprint.h"
 #include "support/StandInDriverClient.h"
 

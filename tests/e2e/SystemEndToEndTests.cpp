@@ -11,7 +11,7 @@
 #include "E2eSupport.h"
 #include "SystemSupport.h"
 #include "client/RecordSignature.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 

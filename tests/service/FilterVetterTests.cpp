@@ -12,7 +12,7 @@
 
 #include "common/ListDigest.h"
 #include "common/RestartRoutine.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "service/FilterList.h"
 #include "service/FilterVetter.h"
 

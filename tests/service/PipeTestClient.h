@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "common/DriverInterface.h"
-#include "common/Win32Handles.h"
+#include "common/UniqueResource.h"
 #include "service/ServiceContext.h"
 #include "support/ServicePipeClient.h"
 

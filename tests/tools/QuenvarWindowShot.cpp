@@ -83,9 +83,9 @@ HWND ShowLogPage() {
     AddLogEntry(L"Please report bugs, suggestions and comments to support@quenvar.example!");
     AddLogEntry(L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
     for (int i = 0; i < 3; ++i)
-        AddLogEntry(L"%s %s", L"Blocked illegal screen access in", L"C:\\Program Files\\Snoop\\snoop.exe");
-    AddLogEntry(L"%s %s", L"Blocked illegal keyboard hook in", L"C:\\Documents and Settings\\user\\k\x00e9ylogger.exe");
-    AddLogEntry(L"%s %s", L"Blocked foreign text access in", L"C:\\WINDOWS\\system32\\\x0434\x0440\x0443\x0433.exe");
+        AddLogEntry(L"%ls %ls", L"Blocked illegal screen access in", L"C:\\Program Files\\Snoop\\snoop.exe");
+    AddLogEntry(L"%ls %ls", L"Blocked illegal keyboard hook in", L"C:\\Documents and Settings\\user\\k\x00e9ylogger.exe");
+    AddLogEntry(L"%ls %ls", L"Blocked foreign text access in", L"C:\\WINDOWS\\system32\\\x0434\x0440\x0443\x0433.exe");
     return hostWindow->window;
 }
 
@@ -157,8 +157,8 @@ HWND ShowMainWindow(int tab) {
     if (programWindow->window == nullptr) return nullptr;
     AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
     AddLogEntry(L"Please report bugs, suggestions and comments to support@quenvar.example!");
-    for (int i = 0; i < 2; ++i) AddLogEntry(L"%s %s", L"Blocked illegal screen access in", samples[2].path.c_str());
-    AddLogEntry(L"%s %s", L"Blocked illegal keyboard hook in", samples[3].path.c_str());
+    for (int i = 0; i < 2; ++i) AddLogEntry(L"%ls %ls", L"Blocked illegal screen access in", samples[2].path.c_str());
+    AddLogEntry(L"%ls %ls", L"Blocked illegal keyboard hook in", samples[3].path.c_str());
     if (tab == 1) {
         SendMessageW(programWindow->tabControl, TCM_SETCURSEL, 1, 0);
         programWindow->SwitchToSelectedTab();
