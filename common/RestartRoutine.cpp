@@ -2,17 +2,19 @@
 
 #include <windows.h>
 
+#include "common/UniqueResource.h"
+
 namespace quenvar {
 
 void RestartWindows() {
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
+    UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.receive());
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid);
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    if (token != nullptr) CloseHandle(token);
+    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    token.reset();
     ExitWindowsEx(EWX_REBOOT, 0);
 }
 

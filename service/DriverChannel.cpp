@@ -14,15 +14,17 @@ std::wstring DriverDevicePath(const wchar_t* deviceName, unsigned majorVersion) 
 
 bool OpenDriverDevice(const wchar_t* deviceName, HANDLE* device) {
     const std::wstring path = DriverDevicePath(deviceName, LOBYTE(LOWORD(GetVersion())));
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    if (device == nullptr)
-        CloseHandle(handle);
-    else
-        *device = handle;
+    UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return false;
+    if (device != nullptr) *device = handle.release();  // otherwise a presence test: closed here
     return true;
+}
+
+UniquePlatformDevice OpenPlatformDevice(const ServicePlatform& platform) {
+    HANDLE device = nullptr;  // a failed open leaves a null handle
+    platform.openDevice(&device);
+    return UniquePlatformDevice(PlatformDevice{device, &platform});
 }
 
 void SendReply(const ServicePlatform& platform, HANDLE device, const AccessReply& reply) {
@@ -32,11 +34,9 @@ void SendReply(const ServicePlatform& platform, HANDLE device, const AccessReply
 }
 
 void SendGuardRequest(const ServicePlatform& platform, DWORD code) {
-    HANDLE device = nullptr;
-    platform.openDevice(&device);  // a failed open leaves a null handle
+    UniquePlatformDevice device = OpenPlatformDevice(platform);
     DWORD returned = 0;
-    platform.deviceControl(device, code, nullptr, 0, nullptr, 0, &returned);
-    platform.closeDevice(device);
+    platform.deviceControl(device.get().handle, code, nullptr, 0, nullptr, 0, &returned);
 }
 
 }  // namespace quenvar

@@ -8,6 +8,11 @@ namespace quenvar {
 void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service) {
     const uint32_t sessionId = service.platform.sessionOfProcess(event.processId);
     Session* session = service.sessions.FindOrCreate(sessionId);
+    if (session == nullptr) {
+        // The table's lock is gone: nobody could ever answer this event.
+        SendReply(service.platform, device, AccessReply{event.eventId, 0});
+        return;
+    }
     if (event.breachKind == kScreenAccess && session->AttachedWorker() == 0)
         SendReply(service.platform, device, AccessReply{event.eventId, 0});
     session->Enqueue(event);

@@ -6,17 +6,8 @@
 
 namespace quenvar {
 
-OwnedAcl::~OwnedAcl() {
-    if (acl_ != nullptr) LocalFree(acl_);
-}
-
-OwnedSecurityDescriptor::OwnedSecurityDescriptor()
-    : descriptor_(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH)) {
-    if (descriptor_ != nullptr) InitializeSecurityDescriptor(descriptor_, SECURITY_DESCRIPTOR_REVISION);
-}
-
-OwnedSecurityDescriptor::~OwnedSecurityDescriptor() {
-    if (descriptor_ != nullptr) LocalFree(descriptor_);
+OwnedSecurityDescriptor::OwnedSecurityDescriptor() : memory_(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH)) {
+    if (memory_) InitializeSecurityDescriptor(memory_.get(), SECURITY_DESCRIPTOR_REVISION);
 }
 
 bool BuildPipeAcl(OwnedAcl* acl) {
@@ -38,7 +29,10 @@ bool BuildPipeAcl(OwnedAcl* acl) {
         entries[i].Trustee.TrusteeType = i == 0 ? TRUSTEE_IS_WELL_KNOWN_GROUP : TRUSTEE_IS_ALIAS;
         entries[i].Trustee.ptstrName = static_cast<LPWSTR>(grants[i].sid);
     }
-    return SetEntriesInAclW(2, entries, nullptr, acl->receive()) == ERROR_SUCCESS;
+    PACL built = nullptr;
+    if (SetEntriesInAclW(2, entries, nullptr, &built) != ERROR_SUCCESS) return false;
+    acl->reset(built);
+    return true;
 }
 
 }  // namespace quenvar

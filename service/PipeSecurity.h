@@ -3,35 +3,30 @@
 
 #include <windows.h>
 
+#include "common/UniqueResource.h"
+
 namespace quenvar {
 
 // An ACL allocated by SetEntriesInAclW, freed with LocalFree.
 class OwnedAcl {
 public:
-    OwnedAcl() = default;
-    ~OwnedAcl();
-    OwnedAcl(const OwnedAcl&) = delete;
-    OwnedAcl& operator=(const OwnedAcl&) = delete;
-
-    PACL get() const { return acl_; }
-    PACL* receive() { return &acl_; }
+    PACL get() const { return static_cast<PACL>(memory_.get()); }
+    // Takes over an ACL that SetEntriesInAclW allocated.
+    void reset(PACL acl) { memory_.reset(acl); }
 
 private:
-    PACL acl_ = nullptr;
+    UniqueLocalMemory memory_;
 };
 
 // An absolute security descriptor of revision 1.
 class OwnedSecurityDescriptor {
 public:
     OwnedSecurityDescriptor();
-    ~OwnedSecurityDescriptor();
-    OwnedSecurityDescriptor(const OwnedSecurityDescriptor&) = delete;
-    OwnedSecurityDescriptor& operator=(const OwnedSecurityDescriptor&) = delete;
 
-    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+    PSECURITY_DESCRIPTOR get() const { return memory_.get(); }
 
 private:
-    PSECURITY_DESCRIPTOR descriptor_;
+    UniqueLocalMemory memory_;
 };
 
 // Builds the pipe's DACL; false when SetEntriesInAclW fails.

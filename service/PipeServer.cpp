@@ -1,5 +1,8 @@
 #include "service/PipeServer.h"
 
+#include <memory>
+#include <utility>
+
 #include "common/PipeProtocol.h"
 #include "service/PipeSecurity.h"
 #include "service/SessionWorker.h"
@@ -28,21 +31,13 @@ void RunPipeServer(const wchar_t* pipeName, ServiceContext& service) {
     SECURITY_ATTRIBUTES security = {sizeof(security), descriptor.get(), FALSE};
 
     for (;;) {
-        HANDLE instance = CreateServicePipeInstance(pipeName, &security);
-        if (instance == INVALID_HANDLE_VALUE) return;
+        UniqueHandle instance(CreateServicePipeInstance(pipeName, &security));
+        if (!instance) return;
         // ERROR_PIPE_CONNECTED: the client came between create and connect.
-        if (ConnectNamedPipe(instance, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
-            auto* start = new WorkerStart{instance, &service};
-            HANDLE thread = CreateThread(nullptr, kThreadStack, SessionWorkerThread, start, 0, nullptr);
-            if (thread != nullptr) {
-                CloseHandle(thread);
-            } else {
-                delete start;
-                CloseHandle(instance);
-            }
-        } else {
-            CloseHandle(instance);
-        }
+        if (!ConnectNamedPipe(instance.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) continue;
+        auto start = std::make_unique<WorkerStart>(WorkerStart{std::move(instance), &service});
+        UniqueHandle thread(CreateThread(nullptr, kThreadStack, SessionWorkerThread, start.get(), 0, nullptr));
+        if (thread) start.release();  // the worker owns it now; its thread handle is not kept
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/DriverInterface.h"
 #include "common/ProductInfo.h"
+#include "common/UniqueResource.h"
 #include "service/DriverChannel.h"
 #include "service/EventPump.h"
 #include "service/FilterVetter.h"
@@ -22,14 +23,14 @@ constexpr SIZE_T kThreadStack = 32767;
 
 SERVICE_STATUS serviceStatus;
 SERVICE_STATUS_HANDLE serviceStatusHandle;
-HANDLE deviceHandle;
+// Held for the life of the service; the pump uses it until the process ends.
+UniqueHandle deviceHandle;
 DWORD registryGuardThreadId;
 DWORD filterVetterThreadId;
 DWORD pipeServerThreadId;
 
 void StartServiceThread(LPTHREAD_START_ROUTINE entry, DWORD* threadId) {
-    HANDLE thread = CreateThread(nullptr, kThreadStack, entry, nullptr, 0, threadId);
-    if (thread != nullptr) CloseHandle(thread);
+    UniqueHandle thread(CreateThread(nullptr, kThreadStack, entry, nullptr, 0, threadId));  // not kept
 }
 
 using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
@@ -49,17 +50,16 @@ DWORD WINAPI ServiceControlHandler(DWORD, DWORD, LPVOID, LPVOID) {
 
 uint32_t FindParentProcessId() {
     uint32_t parentId = 0xFFFFFFFF;
-    HMODULE ntdll = LoadLibraryW(L"NTDLL.DLL");
-    if (ntdll == nullptr) return parentId;
+    UniqueModule ntdll(LoadLibraryW(L"NTDLL.DLL"));
+    if (!ntdll) return parentId;
     auto query = reinterpret_cast<NtQueryInformationProcessFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationProcess")));
+        reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "NtQueryInformationProcess")));
     if (query != nullptr) {
         PROCESS_BASIC_INFORMATION info = {};
         ULONG length = 0;
         if (query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof(info), &length) == 0)
             parentId = static_cast<uint32_t>(info.InheritedFromUniqueProcessId);
     }
-    FreeLibrary(ntdll);
     return parentId;
 }
 
@@ -94,7 +94,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     serviceStatus.dwWaitHint = 0;
     SetServiceStatus(serviceStatusHandle, &serviceStatus);
 
-    const bool opened = OpenDriverDevice(kDriverDeviceName, &deviceHandle);
+    HANDLE openedHandle = nullptr;
+    const bool opened = OpenDriverDevice(kDriverDeviceName, &openedHandle);
     const DWORD openError = GetLastError();
     if (!opened) {
         MessageBoxW(nullptr, DriverMissingMessage(openError).c_str(), L"Quenvar Lockmere",
@@ -102,19 +103,21 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         return;
     }
 
+    deviceHandle.reset(openedHandle);
+
     StartServiceThread(RegistryGuardThread, &registryGuardThreadId);
     StartServiceThread(FilterVetterThread, &filterVetterThreadId);
 
     // The driver keeps the Service Control Manager's process handle.
-    HANDLE parent = OpenProcess(PROCESS_ALL_ACCESS, FALSE, FindParentProcessId());
+    UniqueHandle parent(OpenProcess(PROCESS_ALL_ACCESS, FALSE, FindParentProcessId()));
     DWORD status = 0;
-    DeviceIoControl(deviceHandle, IOCTL_REGISTER_SERVICE, nullptr, 0, parent, 0, &status, nullptr);
+    DeviceIoControl(deviceHandle.get(), IOCTL_REGISTER_SERVICE, nullptr, 0, parent.get(), 0, &status, nullptr);
     service.driverStatus = status;
-    if (parent != nullptr) CloseHandle(parent);
+    parent.reset();
 
     StartServiceThread(PipeServerThread, &pipeServerThreadId);
 
-    RunEventPump(deviceHandle, service);
+    RunEventPump(deviceHandle.get(), service);
 }
 
 }  // namespace quenvar

@@ -9,6 +9,7 @@
 #include <list>
 
 #include "common/DriverInterface.h"
+#include "common/UniqueResource.h"
 
 namespace quenvar {
 
@@ -42,9 +43,9 @@ public:
 private:
     SessionTable& table;
     uint32_t sessionId;
-    HANDLE lock;
+    UniqueHandle lock;
     std::list<AccessEvent> pendingEvents;
-    HANDLE eventsAvailable;  // manual reset; reset only when the queue empties
+    UniqueHandle eventsAvailable;  // manual reset; reset only when the queue empties
     uint32_t workerThreadId = 0;
     uint32_t lastWorkerThreadId = 0;
 };

@@ -9,30 +9,33 @@ SessionTable::SessionTable() : sessionTableLock(CreateMutexW(nullptr, FALSE, nul
 
 SessionTable::~SessionTable() {
     sessions.clear();
-    CloseHandle(sessionTableLock);
+    sessionTableLock.reset();
 }
 
 Session* SessionTable::Find(uint32_t sessionId) {
-    MutexLock hold(sessionTableLock);
+    MutexLock hold(sessionTableLock.get());
+    if (!hold.held()) return nullptr;
     auto it = sessions.find(sessionId);
     return it == sessions.end() ? nullptr : it->second;
 }
 
 Session* SessionTable::FindOrCreate(uint32_t sessionId) {
-    MutexLock hold(sessionTableLock);
+    MutexLock hold(sessionTableLock.get());
+    if (!hold.held()) return nullptr;
     Session* session = Find(sessionId);
+    // Deliberately not owned here: sessions live as long as the service.
     if (session == nullptr) session = new Session(*this, sessionId);  // enters itself
     return session;
 }
 
 void SessionTable::Insert(uint32_t sessionId, Session* session) {
-    MutexLock hold(sessionTableLock);
-    sessions[sessionId] = session;
+    MutexLock hold(sessionTableLock.get());
+    if (hold.held()) sessions[sessionId] = session;
 }
 
 void SessionTable::Remove(uint32_t sessionId) {
-    MutexLock hold(sessionTableLock);
-    sessions.erase(sessionId);
+    MutexLock hold(sessionTableLock.get());
+    if (hold.held()) sessions.erase(sessionId);
 }
 
 }  // namespace quenvar

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <map>
 
+#include "common/UniqueResource.h"
+
 namespace quenvar {
 
 class Session;
@@ -20,10 +22,13 @@ public:
     SessionTable& operator=(const SessionTable&) = delete;
 
     // sessionTableLock: a Win32 mutex, so the owning thread may take it again.
-    HANDLE lock() const { return sessionTableLock; }
+    HANDLE lock() const { return sessionTableLock.get(); }
 
+    // Both give null when sessionTableLock cannot be taken.
     Session* Find(uint32_t sessionId);
-    // Find and create as one step under sessionTableLock.
+    // Find and create as one step under sessionTableLock. The session is never
+    // deleted by the service: it outlives its clients with its queue, and the
+    // table only points at it.
     Session* FindOrCreate(uint32_t sessionId);
 
     // Used by Session's constructor and destructor.
@@ -31,7 +36,7 @@ public:
     void Remove(uint32_t sessionId);
 
 private:
-    HANDLE sessionTableLock;
+    UniqueHandle sessionTableLock;
     std::map<uint32_t, Session*> sessions;
 };
 

@@ -1,5 +1,8 @@
 #include "service/SessionWorker.h"
 
+#include <memory>
+#include <utility>
+
 #include "common/DriverInterface.h"
 #include "common/PipeProtocol.h"
 #include "service/DriverChannel.h"
@@ -46,44 +49,34 @@ void ServeQueue(HANDLE pipe, Session& session, HANDLE device, const ServicePlatf
 
 }  // namespace
 
-void ServeClient(HANDLE pipe, ServiceContext& service) {
+void ServeClient(UniqueHandle pipe, ServiceContext& service) {
     const ServicePlatform& platform = service.platform;
     ClientHello hello = 0;
-    if (!ReadExactly(pipe, &hello, sizeof(hello))) {
-        CloseHandle(pipe);
-        return;
-    }
+    if (!ReadExactly(pipe.get(), &hello, sizeof(hello))) return;
     if (hello == EnableGuardCode || hello == DisableGuardCode) {
-        CloseHandle(pipe);
+        pipe.reset();  // no answer to a command
         const bool enable = hello == EnableGuardCode;
         SendGuardRequest(platform, enable ? IOCTL_ENABLE_GUARD : IOCTL_DISABLE_GUARD);
         service.guardEnabled = enable ? 1 : 0;
         return;
     }
     const HelloStatus status = service.driverStatus;
-    if (!WriteExactly(pipe, &status, sizeof(status))) {
-        CloseHandle(pipe);
-        return;
-    }
+    if (!WriteExactly(pipe.get(), &status, sizeof(status))) return;
     Session* session = service.sessions.FindOrCreate(platform.sessionOfProcess(hello));
-    if (!session->Attach(GetCurrentThreadId())) {
-        // Another client of this session is being served.
-        CloseHandle(pipe);
-        return;
+    // Another client of this session is being served: closed without a disconnect.
+    if (session == nullptr || !session->Attach(GetCurrentThreadId())) return;
+    {
+        UniquePlatformDevice device = OpenPlatformDevice(platform);
+        ServeQueue(pipe.get(), *session, device.get().handle, platform);
     }
-    HANDLE device = nullptr;  // stays null when the driver cannot be opened
-    platform.openDevice(&device);
-    ServeQueue(pipe, *session, device, platform);
-    platform.closeDevice(device);
     session->Detach();
-    DisconnectNamedPipe(pipe);
-    CloseHandle(pipe);
+    DisconnectNamedPipe(pipe.get());
+    pipe.reset();
 }
 
 DWORD WINAPI SessionWorkerThread(LPVOID start) {
-    const WorkerStart begin = *static_cast<WorkerStart*>(start);
-    delete static_cast<WorkerStart*>(start);
-    ServeClient(begin.pipe, *begin.service);
+    std::unique_ptr<WorkerStart> begin(static_cast<WorkerStart*>(start));
+    ServeClient(std::move(begin->pipe), *begin->service);
     return 0;
 }
 

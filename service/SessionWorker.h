@@ -3,20 +3,22 @@
 
 #include <windows.h>
 
+#include "common/UniqueResource.h"
 #include "service/ServiceContext.h"
 
 namespace quenvar {
 
-// Serves one connected pipe instance to its end; owns and closes the handle.
-void ServeClient(HANDLE pipe, ServiceContext& service);
+// Serves one connected pipe instance to its end; owns and closes the instance.
+void ServeClient(UniqueHandle pipe, ServiceContext& service);
 
 // What the pipe server hands a new worker thread.
 struct WorkerStart {
-    HANDLE pipe;
+    UniqueHandle pipe;
     ServiceContext* service;
 };
 
-// Thread entry; the parameter is a WorkerStart allocated with new, freed here.
+// Thread entry; the parameter is a WorkerStart allocated with new, which the
+// thread takes over.
 DWORD WINAPI SessionWorkerThread(LPVOID start);
 
 }  // namespace quenvar

@@ -29,14 +29,9 @@ WellKnownSid::WellKnownSid(int index) {
     if (index < 0 || index >= static_cast<int>(std::size(kSids))) return;
     const SidDefinition& def = kSids[index];
     SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, def.authority}};
-    PSID sid = nullptr;
-    if (AllocateAndInitializeSid(&authority, def.count, def.subAuthorities[0],
-                                 def.subAuthorities[1], 0, 0, 0, 0, 0, 0, &sid))
-        sid_ = sid;
-}
-
-WellKnownSid::~WellKnownSid() {
-    if (sid_ != nullptr) FreeSid(sid_);
+    if (!AllocateAndInitializeSid(&authority, def.count, def.subAuthorities[0], def.subAuthorities[1], 0, 0, 0,
+                                  0, 0, 0, sid_.receive()))
+        sid_.release();  // nothing was allocated
 }
 
 }  // namespace quenvar

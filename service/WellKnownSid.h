@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "common/UniqueResource.h"
+
 namespace quenvar {
 
 class WellKnownSid {
@@ -12,14 +14,11 @@ public:
 
     // An index outside the table, or a failed allocation, leaves no SID.
     explicit WellKnownSid(int index);
-    ~WellKnownSid();
-    WellKnownSid(const WellKnownSid&) = delete;
-    WellKnownSid& operator=(const WellKnownSid&) = delete;
 
-    PSID get() const { return sid_; }
+    PSID get() const { return sid_.get(); }
 
 private:
-    PSID sid_ = nullptr;
+    UniqueSid sid_;
 };
 
 }  // namespace quenvar

@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/UniqueResource.h"
 #include "service/InstallationFootprint.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
@@ -29,13 +30,13 @@ bool Copy(const std::wstring& from, const std::wstring& to) {
 }
 
 bool CreateServiceEntry(SC_HANDLE manager, const wchar_t* name, DWORD type, DWORD start, const std::wstring& image) {
-    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, type, start, SERVICE_ERROR_NORMAL,
-                                       image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service == nullptr && GetLastError() != ERROR_SERVICE_EXISTS) {
+    UniqueServiceHandle service(CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, type, start,
+                                               SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr, nullptr));
+    if (!service && GetLastError() != ERROR_SERVICE_EXISTS) {
         std::fwprintf(stderr, L"cannot create service %ls (error %lu)\n", name, GetLastError());
         return false;
     }
-    if (service != nullptr) CloseServiceHandle(service);
     return true;
 }
 
@@ -81,12 +82,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (!ok) return 1;
 
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ok = CreateServiceEntry(manager, L"Quenvar", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ok = CreateServiceEntry(manager.get(), L"Quenvar", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                             std::wstring(system) + L"\\Drivers\\Quenvr.sys") &&
-         CreateServiceEntry(manager, L"QuenvarSvc", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+         CreateServiceEntry(manager.get(), L"QuenvarSvc", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
                             std::wstring(system) + L"\\QuenvarSvc.exe");
-    CloseServiceHandle(manager);
+    manager.reset();
     if (!ok) return 1;
 
     // Wine loads a driver only from an absolute image path and only on demand:
@@ -103,14 +104,13 @@ int wmain(int argc, wchar_t** argv) {
 
     // The footprint exactly as the registry guard restores it.
     for (size_t i = 0; i < kGuardedKeyCount; ++i) {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGuardedKeys[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr) != ERROR_SUCCESS) {
+        UniqueRegKey key;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGuardedKeys[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            key.receive(), nullptr) != ERROR_SUCCESS) {
             std::fwprintf(stderr, L"cannot open %ls\n", kGuardedKeys[i]);
             return 1;
         }
-        WriteFootprintValues(key, i);
-        RegCloseKey(key);
+        WriteFootprintValues(key.get(), i);
     }
     std::wprintf(L"installed into %ls, %ls and %ls\n", windows, system, folder.c_str());
 

@@ -5,27 +5,13 @@
 namespace quenvar::standin {
 namespace {
 
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE h) : h_(h) {}
-    ~ScHandle() {
-        if (h_ != nullptr) CloseServiceHandle(h_);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return h_; }
-
-private:
-    SC_HANDLE h_;
-};
-
 bool CreateOrKeepService(const wchar_t* name, DWORD type, DWORD start, const std::wstring& binary) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (manager.get() == nullptr) return false;
-    ScHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, type, start,
-                                    SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                    nullptr));
-    return service.get() != nullptr || GetLastError() == ERROR_SERVICE_EXISTS;
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) return false;
+    UniqueServiceHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, type, start,
+                                               SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr, nullptr));
+    return service.valid() || GetLastError() == ERROR_SERVICE_EXISTS;
 }
 
 }  // namespace
@@ -64,9 +50,9 @@ bool InstallProtectionService(const std::wstring& serviceExe) {
 }
 
 bool StartNamedService(const wchar_t* name) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
-    if (service.get() == nullptr) return false;
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
+    if (!service) return false;
     if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
         return false;
     for (int i = 0; i < 200; ++i) {
@@ -77,19 +63,19 @@ bool StartNamedService(const wchar_t* name) {
 }
 
 DWORD ServiceState(const wchar_t* name) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS status = {};
-    if (service.get() == nullptr || !QueryServiceStatus(service.get(), &status)) return 0;
+    if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
     return status.dwCurrentState;
 }
 
 DWORD ServiceProcessId(const wchar_t* name) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
-    if (service.get() == nullptr ||
+    if (!service ||
         !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof(status), &needed))
         return 0;
@@ -97,10 +83,10 @@ DWORD ServiceProcessId(const wchar_t* name) {
 }
 
 DWORD SendServiceControl(const wchar_t* name, DWORD control) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ScHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
     SERVICE_STATUS status = {};
-    if (service.get() == nullptr) return GetLastError();
+    if (!service) return GetLastError();
     return ControlService(service.get(), control, &status) ? 0 : GetLastError();
 }
 

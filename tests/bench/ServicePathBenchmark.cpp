@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "common/PipeProtocol.h"
+#include "common/UniqueResource.h"
 #include "support/ServicePipeClient.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
@@ -53,11 +54,10 @@ double ServicePathRate(StandInDriverClient& driver, uint32_t count) {
 }
 
 SIZE_T CommittedBytes(DWORD processId) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
-    CloseHandle(process);
+    GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
     // Wine fills no PrivateUsage for another process; PagefileUsage is its
     // committed private memory there as on Windows.
     return counters.PagefileUsage;

@@ -7,6 +7,7 @@
 
 #include "E2eSupport.h"
 #include "common/PipeProtocol.h"
+#include "common/UniqueResource.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 
@@ -238,10 +239,9 @@ TEST(ServiceWithoutDriver, StartedFromACommandLineItExitsWithZero) {
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &process));
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+    UniqueHandle thread(process.hThread), program(process.hProcess);
+    EXPECT_EQ(WaitForSingleObject(program.get(), 30000), WAIT_OBJECT_0);
     DWORD code = 1234;
-    GetExitCodeProcess(process.hProcess, &code);
+    GetExitCodeProcess(program.get(), &code);
     EXPECT_EQ(code, 0u);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "FakeServicePlatform.h"
+#include "ServiceTestSupport.h"
 #include "service/EventPump.h"
 #include "service/Session.h"
 #include "support/StandInDriverClient.h"
@@ -17,7 +18,7 @@ class EventPumpTest : public ::testing::Test {
 protected:
     void SetUp() override { FakeDriver::Get().Reset(); }
     void TearDown() override {
-        for (uint32_t id = 0; id < 8; ++id) delete service.sessions.Find(id);
+        DeleteSessions(service.sessions);
     }
     AccessEvent Event(uint32_t id, uint32_t kind, uint32_t session) {
         return MakeEvent(id, kind, ProcessInSession(session), L"\\Device\\HarddiskVolume1\\spy.exe",

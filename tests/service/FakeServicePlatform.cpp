@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ServiceTestSupport.h"
+
 namespace quenvar::test {
 
 FakeDriver& FakeDriver::Get() {
@@ -42,12 +44,7 @@ size_t FakeDriver::CountOf(DWORD code) {
 }
 
 bool FakeDriver::WaitForReplies(size_t count, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (Replies().size() < count) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(5);
-    }
-    return true;
+    return WaitUntil([&] { return Replies().size() >= count; }, timeoutMs);
 }
 
 void FakeDriver::QueueEvent(const AccessEvent& event) {

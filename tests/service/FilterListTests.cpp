@@ -4,16 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "ServiceTestSupport.h"
 #include "service/FilterList.h"
 
 using namespace quenvar;
+using quenvar::test::Bytes;
 
 namespace {
-
-std::vector<uint8_t> Bytes(const std::wstring& text) {
-    const auto* first = reinterpret_cast<const uint8_t*>(text.data());
-    return std::vector<uint8_t>(first, first + text.size() * sizeof(wchar_t));
-}
 
 FilterList Parse(const std::vector<uint8_t>& data) { return ParseFilterList(data.data(), data.size()); }
 

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServiceTestSupport.h"
 #include "common/ListDigest.h"
 #include "common/RestartRoutine.h"
 #include "common/UniqueResource.h"
@@ -17,6 +18,7 @@
 #include "service/FilterVetter.h"
 
 using namespace quenvar;
+using namespace quenvar::test;
 
 namespace {
 
@@ -38,11 +40,6 @@ int ScriptedAsk(const wchar_t* text, const wchar_t* caption, UINT style) {
 
 std::atomic<int> restarts{0};
 void CountRestart() { ++restarts; }
-
-std::vector<uint8_t> Bytes(const std::wstring& text) {
-    const auto* first = reinterpret_cast<const uint8_t*>(text.data());
-    return std::vector<uint8_t>(first, first + text.size() * sizeof(wchar_t));
-}
 
 void SetValue(const wchar_t* keyPath, const wchar_t* name, DWORD type, const std::vector<uint8_t>& data) {
     UniqueRegKey key;
@@ -82,10 +79,8 @@ protected:
         questions.clear();
         answer = [](const std::wstring&, const std::wstring&) { return IDYES; };
         restarts = 0;
-        restartRoutine = CountRestart;
         ASSERT_TRUE(vetter.ReadMachineIdentity());
     }
-    void TearDown() override { restartRoutine = RestartWindows; }
 
     void SetUpperFilters(const std::wstring& multi) {
         SetValue(kKeyboardClassKey, L"UpperFilters", REG_MULTI_SZ, Bytes(multi));
@@ -118,6 +113,7 @@ protected:
         EXPECT_EQ(digest, std::vector<uint8_t>(expected.begin(), expected.end()));
     }
 
+    ScopedOverride<void (*)()> noRestart{restartRoutine, CountRestart};
     FilterVetter vetter{ScriptedAsk};
     size_t questionsInPass = 0;
 };
@@ -249,9 +245,7 @@ TEST_F(FilterVetterTest, TheWaitEndsWhenTheClassKeyChanges) {
         Sleep(300);
         SetValue(kKeyboardClassKey, L"UpperFilters", REG_MULTI_SZ, Bytes(std::wstring(L"kbdclass\0new\0\0", 14)));
     });
-    const DWORD start = GetTickCount();
-    vetter.WaitForNextChange(FilterVetter::PassOutcome::kVetted);
-    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_LT(MillisecondsOf([&] { vetter.WaitForNextChange(FilterVetter::PassOutcome::kVetted); }), 10000u);
     changer.join();
     ASSERT_EQ(Pass(), FilterVetter::PassOutcome::kVetted);
     EXPECT_EQ(DriversAskedAbout(), std::vector<std::wstring>{L"new"});
@@ -264,9 +258,7 @@ TEST_F(FilterVetterTest, WithoutUpperFiltersTheWaitEndsWhenTheListAppears) {
         Sleep(300);
         SetValue(kKeyboardClassKey, L"UpperFilters", REG_MULTI_SZ, Bytes(std::wstring(L"late\0\0", 6)));
     });
-    const DWORD start = GetTickCount();
-    vetter.WaitForNextChange(FilterVetter::PassOutcome::kNoFilters);
-    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_LT(MillisecondsOf([&] { vetter.WaitForNextChange(FilterVetter::PassOutcome::kNoFilters); }), 10000u);
     changer.join();
 }
 

@@ -1,6 +1,7 @@
 #include "PipeTestClient.h"
 
 #include <atomic>
+#include <utility>
 
 #include "service/PipeServer.h"
 #include "service/SessionWorker.h"
@@ -18,23 +19,21 @@ ServedConnection::ServedConnection(ServiceContext& service)
       instance_(CreateServicePipeInstance(name_.c_str(), nullptr)),
       done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     worker_ = std::thread([this, &service] {
-        if (ConnectNamedPipe(instance_, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED)
-            ServeClient(instance_, service);
-        else
-            CloseHandle(instance_);
-        SetEvent(done_);
+        UniqueHandle instance = std::move(instance_);
+        if (ConnectNamedPipe(instance.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED)
+            ServeClient(std::move(instance), service);
+        SetEvent(done_.get());
     });
 }
 
 ServedConnection::~ServedConnection() {
     if (client_) client_->Close();
     if (worker_.joinable()) {
-        if (WaitForSingleObject(done_, 10000) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(done_.get(), 10000) == WAIT_OBJECT_0)
             worker_.join();
         else
             worker_.detach();  // a hung worker fails its test; do not hang the run
     }
-    CloseHandle(done_);
 }
 
 PipeClient& ServedConnection::Connect() {
@@ -43,7 +42,7 @@ PipeClient& ServedConnection::Connect() {
 }
 
 bool ServedConnection::Join(DWORD timeoutMs) {
-    if (WaitForSingleObject(done_, timeoutMs) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(done_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
     if (worker_.joinable()) worker_.join();
     return true;
 }

@@ -34,8 +34,8 @@ public:
 
 private:
     std::wstring name_;
-    HANDLE instance_;
-    HANDLE done_;
+    UniqueHandle instance_;  // handed to the worker
+    UniqueHandle done_;
     std::thread worker_;
     std::optional<PipeClient> client_;
 };

@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include "ServiceTestSupport.h"
 #include "service/Session.h"
 #include "service/SessionTable.h"
 #include "support/StandInDriverClient.h"
@@ -17,9 +19,7 @@ namespace {
 AccessEvent Event(uint32_t id) { return MakeEvent(id, kKeyboardHook, 7, L"\\Device\\X\\a.exe", L"\\Device\\X\\a.exe"); }
 
 DWORD MillisecondsWaited(Session& session, DWORD limit) {
-    const DWORD start = GetTickCount();
-    session.WaitForEvents(limit);
-    return GetTickCount() - start;
+    return quenvar::test::MillisecondsOf([&] { session.WaitForEvents(limit); });
 }
 
 }  // namespace
@@ -27,24 +27,22 @@ DWORD MillisecondsWaited(Session& session, DWORD limit) {
 TEST(SessionTable, SessionEntersItselfAndLeavesWhenDestroyed) {
     SessionTable table;
     EXPECT_EQ(table.Find(3), nullptr);
-    auto* session = new Session(table, 3);
-    EXPECT_EQ(table.Find(3), session);
-    EXPECT_EQ(table.FindOrCreate(3), session);
-    delete session;
+    auto session = std::make_unique<Session>(table, 3);
+    EXPECT_EQ(table.Find(3), session.get());
+    EXPECT_EQ(table.FindOrCreate(3), session.get());
+    session.reset();
     EXPECT_EQ(table.Find(3), nullptr);
 }
 
 TEST(SessionTable, FindOrCreateMakesOneSessionPerId) {
     SessionTable table;
-    Session* a = table.FindOrCreate(1);
-    Session* b = table.FindOrCreate(2);
+    std::unique_ptr<Session> a(table.FindOrCreate(1));
+    std::unique_ptr<Session> b(table.FindOrCreate(2));
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_NE(a, b);
     EXPECT_EQ(a->id(), 1u);
-    EXPECT_EQ(table.FindOrCreate(1), a);
-    delete a;
-    delete b;
+    EXPECT_EQ(table.FindOrCreate(1), a.get());
 }
 
 TEST(SessionTable, ConcurrentFindOrCreateOfOneIdYieldsOneSession) {
@@ -57,7 +55,7 @@ TEST(SessionTable, ConcurrentFindOrCreateOfOneIdYieldsOneSession) {
         });
     for (auto& t : threads) t.join();
     for (Session* s : seen) EXPECT_EQ(s, seen[0]);
-    delete seen[0];
+    std::unique_ptr<Session> made(seen[0]);
 }
 
 TEST(SessionQueue, KeepsEventsInOrderAndPeekLeavesThemQueued) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 
 #include "FakeServicePlatform.h"
 #include "PipeTestClient.h"
+#include "ServiceTestSupport.h"
 #include "common/PipeProtocol.h"
 #include "service/Session.h"
 #include "support/StandInDriverClient.h"
@@ -22,7 +22,7 @@ protected:
         service.driverStatus = ExpectedDriverStatus;
     }
     void TearDown() override {
-        for (uint32_t id = 0; id < 8; ++id) delete service.sessions.Find(id);
+        DeleteSessions(service.sessions);
     }
     AccessEvent Event(uint32_t id, uint32_t session, uint32_t kind = kKeyboardHook) {
         return MakeEvent(id, kind, ProcessInSession(session, id), L"\\Device\\HarddiskVolume1\\p" + std::to_wstring(id),
@@ -39,14 +39,6 @@ protected:
     }
     static bool SameBytes(const std::optional<AccessEvent>& a, const AccessEvent& b) {
         return a && std::memcmp(&*a, &b, sizeof(b)) == 0;
-    }
-    static bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000) {
-        const DWORD start = GetTickCount();
-        while (!condition()) {
-            if (GetTickCount() - start > timeoutMs) return false;
-            Sleep(5);
-        }
-        return true;
     }
 
     ServiceContext service{kFakeServicePlatform};
