@@ -33,7 +33,7 @@ bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId)
 }
 
 AccessPrompt::AccessPrompt(const AccessEvent& event, bool forModule)
-    : ModelessDialog(kAccessPromptTemplate, nullptr), details(nullptr), text(nullptr), allowed(false) {
+    : ModelessDialog(kAccessPromptTemplate, nullptr), allowed(false) {
     int promptTextId = 0;
     int moreInfoTextId = 0;
     const bool hasTexts = AccessTextsFor(event.breachKind, &promptTextId, &moreInfoTextId);
@@ -42,17 +42,15 @@ AccessPrompt::AccessPrompt(const AccessEvent& event, bool forModule)
     const wchar_t* path = forModule ? event.modulePath : event.processPath;
     FillTemplateValues(ProgramInfo(std::wstring(path, wcsnlen(path, kPathUnits))), values);
 
-    details = new (std::nothrow) ProgramDetailsDialog(this, moreInfoTextId);
-    text = new (std::nothrow) RichTextView(GetItem(IDC_PROMPT_TEXT));
+    details.reset(new (std::nothrow) ProgramDetailsDialog(this, moreInfoTextId));
+    text.reset(new (std::nothrow) RichTextView(GetItem(IDC_PROMPT_TEXT)));
     // An unknown kind has no text: the pane stays empty.
     if (hasTexts && text != nullptr) text->ShowResource(promptTextId, values);
 }
 
 AccessPrompt::~AccessPrompt() {
-    delete text;
-    text = nullptr;
-    delete details;
-    details = nullptr;
+    text.reset();
+    details.reset();
     values.clear();
 }
 

@@ -7,10 +7,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "client/TemplateValues.h"
 #include "common/DriverInterface.h"
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
 
 namespace quenvar {
 
@@ -36,10 +37,10 @@ public:
     // shows the details window.
     void OnCommand(int controlId, HWND controlWindow) override;
 
-    // The "More Information" window; owned.
-    ProgramDetailsDialog* details;
-    // The prompt text pane; owned.
-    RichTextView* text;
+    // The "More Information" window.
+    std::unique_ptr<ProgramDetailsDialog> details;
+    // The prompt text pane.
+    std::unique_ptr<RichTextView> text;
     // The answer, read once the prompt is closed: true only after "Allow Access".
     bool allowed;
     // The placeholders of the program the prompt is about.

@@ -11,6 +11,7 @@ namespace {
 using SfcIsFileProtectedFn = BOOL(WINAPI*)(HANDLE rpcHandle, LPCWSTR fileName);
 
 // Loaded by name: the i686 toolchain has no import library for sfc.dll.
+// Deliberately never freed: the link thread may ask until the process ends.
 SfcIsFileProtectedFn LoadSfcIsFileProtected() {
     HMODULE sfc = LoadLibraryW(L"sfc.dll");
     if (sfc == nullptr) return nullptr;

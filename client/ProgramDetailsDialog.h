@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
 
 namespace quenvar {
 

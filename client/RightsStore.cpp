@@ -6,8 +6,9 @@ namespace quenvar {
 
 RightsStore::RightsStore() : rightsLock(CreateMutexW(nullptr, FALSE, nullptr)) {}
 
-ProcessRightsCache& RightsStore::ForProcess(uint32_t processId) {
+ProcessRightsCache* RightsStore::ForProcess(uint32_t processId) {
     MutexLock lock(rightsLock.get());
+    if (!lock.held()) return nullptr;
 
     for (const std::wstring& path : pendingForgets) {
         for (auto& entry : processCaches) entry.second->rights.erase(path);
@@ -17,7 +18,7 @@ ProcessRightsCache& RightsStore::ForProcess(uint32_t processId) {
     const auto found = processCaches.find(processId);
     if (found != processCaches.end()) {
         if (WaitForSingleObject(found->second->processHandle.get(), 0) == WAIT_TIMEOUT) {
-            return *found->second;
+            return found->second.get();
         }
         // The process has ended and its id may belong to another one now, or
         // it could not be opened: its records are loaded again.
@@ -27,14 +28,14 @@ ProcessRightsCache& RightsStore::ForProcess(uint32_t processId) {
     // Before the first fingerprint of the run.
     DeriveMachineKey();
     auto cache = std::make_unique<ProcessRightsCache>(processId);
-    ProcessRightsCache& created = *cache;
+    ProcessRightsCache* created = cache.get();
     processCaches.emplace(processId, std::move(cache));
     return created;
 }
 
 void RightsStore::Forget(const std::wstring& path) {
     MutexLock lock(rightsLock.get());
-    pendingForgets.insert(path);
+    if (lock.held()) pendingForgets.insert(path);
 }
 
 RightsStore& TheRightsStore() {

@@ -24,8 +24,10 @@ public:
     RightsStore& operator=(const RightsStore&) = delete;
 
     // The cache of a running process, made afresh when the id is new or its
-    // process has ended. Applies the pending forgets first.
-    ProcessRightsCache& ForProcess(uint32_t processId);
+    // process has ended. Applies the pending forgets first. Null only when the
+    // lock could not be taken. The cache stays valid until a later ForProcess
+    // finds its process ended.
+    ProcessRightsCache* ForProcess(uint32_t processId);
 
     // Queues the path for removal from every cache at the next ForProcess.
     void Forget(const std::wstring& path);

@@ -4,7 +4,7 @@
 
 #include "client/ProcessRightsCache.h"
 #include "client/RightsStore.h"
-#include "common/RestartRoutine.h"
+#include "console/ProgramFileActions.h"
 #include "resources/ResourceIds.h"
 
 namespace quenvar {
@@ -30,40 +30,6 @@ const wchar_t* const kDetailProperties[kDetailRows] = {
 constexpr DWORD kNameCapacity = 1024;  // characters
 constexpr DWORD kDataCapacity = 1024;  // bytes
 
-constexpr const wchar_t* kAreYouSure = L"Are you sure?";
-constexpr UINT kQuestionFlags = MB_TOPMOST | MB_ICONQUESTION | MB_YESNO;
-
-constexpr const wchar_t* kForgetFirst =
-    L"You are about to have Quenvar Lockmere forget everything it knows about the file \"";
-constexpr const wchar_t* kForgetSecond = L"\".\n\nAre you sure that you want to do this?";
-
-constexpr const wchar_t* kEraseFirst = L"You are about to permanently erase the file \"";
-constexpr const wchar_t* kEraseSecond =
-    L"\".  You should only do this if you are sure that you do not want this file on your drive any "
-    L"longer.\n\nAre you sure that you want to do this?";
-
-constexpr const wchar_t* kDeletedTitle = L"Operation Complete";
-constexpr const wchar_t* kDeletedFirst = L"The file \"";
-constexpr const wchar_t* kDeletedSecond = L"\" has been deleted.";
-
-constexpr const wchar_t* kScheduleTitle = L"Schedule Delete on Reboot?";
-constexpr const wchar_t* kScheduleFirst = L"The file \"";
-constexpr const wchar_t* kScheduleSecond =
-    L"\" is currently in use and cannot be deleted right now.  We can schedule the file to be deleted when "
-    L"you reboot your computer.\n\n Do you want to schedule this file for deletion when you reboot?";
-
-constexpr const wchar_t* kRebootTitle = L"Reboot Now?";
-constexpr const wchar_t* kRebootFirst = L"The file \"";
-constexpr const wchar_t* kRebootSecond =
-    L"\" has been scheduled for deletion when you reboot the computer.\n\nDo you want to reboot the computer "
-    L"now?";
-
-constexpr const wchar_t* kDeniedTitle = L"Access Denied";
-constexpr const wchar_t* kDeniedText =
-    L"The file cannot be scheduled for deletion when the computer reboots.  You do not have permission to do "
-    L"this.  Only unrestricted users may schedule file deletion on reboot.\n\nContact your system "
-    L"administrator to take care of this problem.";
-
 // A call of UpdateProgram made on another thread, run by the page's thread.
 constexpr UINT kUpdateProgramMessage = WM_APP + 0x135;
 struct UpdateProgramCall {
@@ -73,39 +39,6 @@ struct UpdateProgramCall {
 };
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring Quoted(const wchar_t* first, const std::wstring& path, const wchar_t* second) {
-    return first + path + second;
-}
-
-// AutoSizeColumns, then at least as wide as each column's title with the
-// header's margins: some common-control versions size a title-wide column a few
-// pixels short and cut its title ("Restricted") to an ellipsis. The last column
-// is sized again afterwards, so that it still just fills the rest.
-void SizeColumns(ListViewControl& view) {
-    view.AutoSizeColumns();
-    const int margins = 8 * GetSystemMetrics(SM_CXEDGE);
-    bool widened = false;
-    for (int column = 0; column + 1 < view.columnCount; ++column) {
-        wchar_t title[128] = {};
-        LVCOLUMNW info = {};
-        info.mask = LVCF_TEXT;
-        info.pszText = title;
-        info.cchTextMax = 128;
-        if (!SendMessageW(view.control, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)))
-            continue;
-        const int needed =
-            static_cast<int>(SendMessageW(view.control, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(title))) +
-            margins;
-        if (SendMessageW(view.control, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0) < needed) {
-            SendMessageW(view.control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(needed, 0));
-            widened = true;
-        }
-    }
-    if (widened && view.columnCount > 0)
-        SendMessageW(view.control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(view.columnCount - 1),
-                     LVSCW_AUTOSIZE_USEHEADER);
-}
 
 uint32_t WidenSigned(uint8_t byte) { return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(byte))); }
 
@@ -137,27 +70,25 @@ StoredMasks MasksOfStoredValue(const uint8_t* data, DWORD size) {
 // page's re-entrant steps, and it is never held by a thread that sends.
 AccessControlPage::AccessControlPage(HWND parent)
     : ModelessDialog(kAccessControlPageTemplate, parent),
-      listView(nullptr),
       listWindow(nullptr),
-      detailsView(nullptr),
       detailsWindow(nullptr),
       forgetButton(nullptr),
       destroyButton(nullptr),
       pageThread(GetCurrentThreadId()),
       pageWindow(window) {
     listWindow = GetItem(kListId);
-    listView = new ListViewControl(listWindow, kListStyle);
+    listView = std::make_unique<ListViewControl>(listWindow, kListStyle);
     listView->InsertColumn(L"Program Name");
     listView->InsertColumn(L"Restricted");
     listView->InsertColumn(L"Path");
-    SizeColumns(*listView);
+    listView->SizeColumnsToTitles();
 
     detailsWindow = GetItem(kDetailsListId);
-    detailsView = new ListViewControl(detailsWindow, kDetailsStyle);
+    detailsView = std::make_unique<ListViewControl>(detailsWindow, kDetailsStyle);
     detailsView->InsertColumn(L"Property");
     detailsView->InsertColumn(L"Value");
     for (const wchar_t* property : kDetailProperties) detailsView->InsertRow(2, property, L"");
-    SizeColumns(*detailsView);
+    detailsView->SizeColumnsToTitles();
 
     forgetButton = GetItem(kForgetFileId);
     destroyButton = GetItem(kDestroyFileId);
@@ -173,12 +104,9 @@ AccessControlPage::~AccessControlPage() {
     // The window goes first, so that no notification of the lists reaches this
     // page while its records are freed.
     Destroy();
-    for (auto& entry : programs) delete entry.second;
     programs.clear();
-    delete listView;
-    listView = nullptr;
-    delete detailsView;
-    detailsView = nullptr;
+    listView.reset();
+    detailsView.reset();
 }
 
 void AccessControlPage::LoadFromRegistry() {
@@ -196,7 +124,7 @@ void AccessControlPage::LoadFromRegistry() {
         const StoredMasks masks = MasksOfStoredValue(data, dataSize);
         UpdateProgram(std::wstring(name, nameLength), masks.allowedMask, masks.deniedMask);
     }
-    SizeColumns(*listView);
+    listView->SizeColumnsToTitles();
 }
 
 void AccessControlPage::UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {
@@ -212,6 +140,7 @@ void AccessControlPage::UpdateProgram(const std::wstring& path, uint32_t allowed
 void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint32_t allowedMask,
                                                   uint32_t deniedMask) {
     MutexLock hold(accessListLock);
+    if (!hold.held()) return;
     const wchar_t* restricted = deniedMask != 0 ? L"Yes" : L"No";
     ProgramInfo* info = nullptr;
     const auto found = programs.find(path);
@@ -219,12 +148,13 @@ void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint
     if (!listed) {
         // A record whose program file is gone is not listed.
         if (!FileExists(path)) return;
-        info = new ProgramInfo(path);
+        auto created = std::make_unique<ProgramInfo>(path);
+        info = created.get();
         const int row = listView->InsertRow(3, info->displayName.c_str(), restricted, path.c_str());
         listView->SetRowData(row, reinterpret_cast<LPARAM>(info));
-        programs[path] = info;
+        programs[path] = std::move(created);
     } else {
-        info = found->second;
+        info = found->second.get();
         const int row = listView->FindRowByData(reinterpret_cast<LPARAM>(info));
         if (row >= 0) {
             listView->SetCellText(row, 1, restricted);
@@ -233,7 +163,7 @@ void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint
     }
     info->allowedMask = allowedMask;
     info->deniedMask = deniedMask;
-    SizeColumns(*listView);
+    listView->SizeColumnsToTitles();
     EnableWindow(listWindow, TRUE);
     // A selected program shows its new rights at once.
     if (listed) RefreshDetails();
@@ -241,6 +171,7 @@ void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint
 
 void AccessControlPage::RefreshDetails() {
     MutexLock hold(accessListLock);
+    if (!hold.held()) return;
     const int row = listView->GetSelectedRow();
     if (row < 0) {
         ShowDetails(nullptr);
@@ -277,19 +208,17 @@ void AccessControlPage::ShowDetails(ProgramInfo* info) {
 
 void AccessControlPage::ForgetFile() {
     MutexLock hold(accessListLock);
+    if (!hold.held()) return;
     const int row = listView->GetSelectedRow();
     if (row >= 0) {
         const std::wstring path = listView->GetCellText(row, kPathColumn);
-        if (!path.empty() &&
-            MessageBoxW(window, Quoted(kForgetFirst, path, kForgetSecond).c_str(), kAreYouSure, kQuestionFlags) ==
-                IDYES) {
-            programs.erase(path);
+        if (!path.empty() && ConfirmForget(window, path)) {
             ProgramInfo* info = reinterpret_cast<ProgramInfo*>(listView->GetRowData(row));
             if (info != nullptr) RegDeleteValueW(rightsKey.get(), info->path.c_str());
             // The row goes before its record: deleting a selected row notifies
             // the page, whose details must not read a freed record.
             listView->DeleteRow(row);
-            delete info;
+            DropProgram(path, info);
             RefreshDetails();
             TheRightsStore().Forget(path);
         }
@@ -299,29 +228,26 @@ void AccessControlPage::ForgetFile() {
 
 void AccessControlPage::DestroyFile() {
     MutexLock hold(accessListLock);
+    if (!hold.held()) return;
     const int row = listView->GetSelectedRow();
     if (row >= 0) {
         const std::wstring path = listView->GetCellText(row, kPathColumn);
-        if (!FileExists(path)) {
+        if (!FileExists(path))
             EnableWindow(destroyButton, FALSE);
-        } else if (MessageBoxW(window, Quoted(kEraseFirst, path, kEraseSecond).c_str(), kAreYouSure,
-                               kQuestionFlags) == IDYES) {
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileW(path.c_str())) {
-                MessageBoxW(window, Quoted(kDeletedFirst, path, kDeletedSecond).c_str(), kDeletedTitle, MB_TOPMOST);
-            } else if (MessageBoxW(window, Quoted(kScheduleFirst, path, kScheduleSecond).c_str(), kScheduleTitle,
-                                   kQuestionFlags) == IDYES) {
-                if (MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                    if (MessageBoxW(window, Quoted(kRebootFirst, path, kRebootSecond).c_str(), kRebootTitle,
-                                    kQuestionFlags) == IDYES)
-                        restartRoutine();
-                } else {
-                    MessageBoxW(window, kDeniedText, kDeniedTitle, MB_ICONERROR);
-                }
-            }
-        }
+        else
+            ConfirmAndDestroyFile(window, path);
     }
     RefreshDetails();
+}
+
+void AccessControlPage::DropProgram(const std::wstring& path, const ProgramInfo* info) {
+    programs.erase(path);
+    for (auto entry = programs.begin(); entry != programs.end(); ++entry) {
+        if (entry->second.get() == info) {
+            programs.erase(entry);
+            break;
+        }
+    }
 }
 
 INT_PTR AccessControlPage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {

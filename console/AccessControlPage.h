@@ -7,19 +7,21 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "client/ProgramInfo.h"
 #include "common/MutexLock.h"
 #include "common/UniqueResource.h"
-#include "console/ListViewControl.h"
-#include "console/ModelessDialog.h"
+#include "ui/ListViewControl.h"
+#include "ui/ModelessDialog.h"
 
 namespace quenvar {
 
 // Orders everything that reads or changes a page's programs, lists and buttons.
 // Unnamed, created unowned during static initialisation; a Win32 mutex, so the
 // thread that holds it may take it again.
+// Never closed: other threads may wait for it until the process ends.
 extern HANDLE accessListLock;
 
 // The rights of one kind of access, bit (1 << BreachKind): "Yes" when allowed,
@@ -61,13 +63,13 @@ public:
     // "Forget File" (1031) and "Destroy File" (1033); other ids are ignored.
     void OnCommand(int controlId, HWND controlWindow) override;
 
-    // Full path, compared exactly -> the program's record, owned.
-    std::map<std::wstring, ProgramInfo*> programs;
+    // Full path, compared exactly -> the program's record.
+    std::map<std::wstring, std::unique_ptr<ProgramInfo>> programs;
     // Columns "Program Name", "Restricted", "Path"; each row's data is its record.
-    ListViewControl* listView;
+    std::unique_ptr<ListViewControl> listView;
     HWND listWindow;
     // Columns "Property" and "Value"; nine fixed rows.
-    ListViewControl* detailsView;
+    std::unique_ptr<ListViewControl> detailsView;
     HWND detailsWindow;
     HWND forgetButton;
     HWND destroyButton;
@@ -75,6 +77,8 @@ public:
     UniqueRegKey rightsKey;
 
 private:
+    // Frees the record listed under `path` and the one the row showed.
+    void DropProgram(const std::wstring& path, const ProgramInfo* info);
     void UpdateProgramOnPageThread(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask);
 
     // The thread that built the page and serves its window.

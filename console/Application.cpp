@@ -1,18 +1,16 @@
 #include "console/Application.h"
-#include "common/WideFormat.h"
 
 #include <commctrl.h>
-#include <shlobj.h>
-#include <shlwapi.h>
 
-#include <cwchar>
-
+#include "client/EventJudge.h"
+#include "client/LogSink.h"
 #include "client/ServiceLink.h"
 #include "common/ProductInfo.h"
-#include "common/RestartRoutine.h"
-#include "console/AppInstance.h"
+#include "common/UniqueResource.h"
 #include "console/LogPage.h"
 #include "console/MainWindow.h"
+#include "console/Uninstall.h"
+#include "ui/AppInstance.h"
 
 // The hook library's one export, linked at load time.
 extern "C" __declspec(dllimport) void fnInstallHook();
@@ -25,8 +23,8 @@ constexpr SIZE_T kAnnouncementStack = 0x8000;
 constexpr int kKindStringIds[3] = {300, 301, 302};
 
 void StartThread(SIZE_T stack, LPTHREAD_START_ROUTINE entry) {
-    HANDLE thread = CreateThread(nullptr, stack, entry, nullptr, 0, nullptr);
-    if (thread != nullptr) CloseHandle(thread);
+    // Never waited for: the threads end on their own or with the process.
+    const UniqueHandle thread(CreateThread(nullptr, stack, entry, nullptr, 0, nullptr));
 }
 
 int RunConsole() {
@@ -44,76 +42,10 @@ int RunConsole() {
     return 0;  // the main window goes with this frame, and its tray icon with it
 }
 
-void DeleteService(SC_HANDLE manager, const wchar_t* name, SC_HANDLE* service) {
-    *service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
-    if (*service != nullptr) ::DeleteService(*service);
-}
-
 }  // namespace
 
 bool IsUninstallCommand(const char* commandTail) {
     return commandTail != nullptr && commandTail[0] == '/' && commandTail[1] == 'U' && commandTail[2] == '\0';
-}
-
-std::vector<std::wstring> UninstallDeletions(const wchar_t* windowsFolder, const wchar_t* commonProgramsFolder,
-                                             const wchar_t* systemFolder) {
-    const struct {
-        const wchar_t* folder;
-        const wchar_t* pattern;
-    } items[] = {
-        {windowsFolder, L"%ls\\QuenvarUI.exe"},
-        {windowsFolder, L"%ls\\QuenvarDll.dll"},
-        {systemFolder, L"%ls\\QuenvarSvc.exe"},
-        {systemFolder, L"%ls\\Drivers\\Quenvr.sys"},
-        {commonProgramsFolder, L"%ls\\Quenvar Lockmere\\ReadMe.rtf"},
-        {commonProgramsFolder, L"%ls\\Quenvar Lockmere\\License.rtf"},
-        {commonProgramsFolder, L"%ls\\Quenvar Lockmere\\Lockmere Help.chm"},
-        // Last: a folder can only go once the documents in it are gone.
-        {commonProgramsFolder, L"%ls\\Quenvar Lockmere"},
-    };
-    std::vector<std::wstring> paths;
-    for (const auto& item : items) {
-        wchar_t path[1024];
-        FormatInto(path, 1024, item.pattern, item.folder);
-        paths.push_back(path);
-    }
-    return paths;
-}
-
-int RunUninstall() {
-    if (MessageBoxW(nullptr, L"You are about to uninstall Quenvar Lockmere.  Are you sure you want to do this?",
-                    L"Are You Sure?", MB_ICONQUESTION | MB_YESNO) != IDYES)
-        return 0;
-    // So that the service's registry guard leaves the deletions below alone.
-    SendDisableGuard();
-
-    wchar_t windowsFolder[1024] = {}, programsFolder[1024] = {}, systemFolder[1024] = {};
-    SHGetSpecialFolderPathW(nullptr, windowsFolder, CSIDL_WINDOWS, TRUE);
-    SHGetSpecialFolderPathW(nullptr, programsFolder, CSIDL_COMMON_PROGRAMS, TRUE);
-    SHGetSpecialFolderPathW(nullptr, systemFolder, CSIDL_SYSTEM, TRUE);
-    for (const std::wstring& path : UninstallDeletions(windowsFolder, programsFolder, systemFolder))
-        MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-
-    // Neither service is stopped: both run until the restart.
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE driver = nullptr, service = nullptr;
-    DeleteService(manager, L"Quenvar", &driver);
-    DeleteService(manager, L"QuenvarSvc", &service);
-    if (driver != nullptr) CloseServiceHandle(driver);
-    if (service != nullptr) CloseServiceHandle(service);
-    if (manager != nullptr) CloseServiceHandle(manager);
-
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\Quenvar");
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\QuenvarSvc");
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere");
-    SHDeleteValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"QuenvarUI");
-
-    if (MessageBoxW(nullptr,
-                    L"Quenvar Lockmere has been uninstalled.  You must reboot your computer for the changes to take "
-                    L"effect.\n\nWould you like to reboot now?",
-                    L"Reboot?", MB_ICONQUESTION | MB_YESNO) == IDYES)
-        restartRoutine();
-    return 0;
 }
 
 DWORD WINAPI AnnouncementThread(LPVOID) {
@@ -128,7 +60,10 @@ int RunQuenvarUI(HINSTANCE instance, const char* commandTail) {
     SetProcessShutdownParameters(0x100, 0);
     appInstance = instance;
     InitCommonControls();
-    LoadLibraryW(L"RICHED20.DLL");  // registers RichEdit20A; kept for the life of the process
+    // Registers RichEdit20A. Deliberately never freed: a prompt of the link
+    // thread may use the class until the process ends.
+    LoadLibraryW(L"RICHED20.DLL");
+    logSink = AddLogEntryV;
     for (int kind = 0; kind < 3; ++kind)
         LoadStringW(appInstance, kKindStringIds[kind], breachLogPrefix[kind], kBreachLogPrefixLength);
     if (IsUninstallCommand(commandTail)) return RunUninstall();

@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 namespace quenvar {
 
 // True only for the command-line tail "/U" exactly.
@@ -14,13 +11,6 @@ bool IsUninstallCommand(const char* commandTail);
 
 // The whole program: both modes; returns the exit code (always 0).
 int RunQuenvarUI(HINSTANCE instance, const char* commandTail);
-
-// The uninstall mode, after the common start-up.
-int RunUninstall();
-
-// The eight files and folders the uninstall schedules for deletion, in order.
-std::vector<std::wstring> UninstallDeletions(const wchar_t* windowsFolder, const wchar_t* commonProgramsFolder,
-                                             const wchar_t* systemFolder);
 
 // Writes the two announcement lines to the log and ends.
 DWORD WINAPI AnnouncementThread(LPVOID unused);

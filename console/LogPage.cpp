@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "console/DispatchingMutexLock.h"
+#include "ui/DispatchingMutexLock.h"
 #include "console/LogText.h"
 #include "resources/ResourceIds.h"
 
@@ -32,8 +32,8 @@ SYSTEMTIME LocalTimeNow() {
 
 LogClock logClock = LocalTimeNow;
 
-LogPage::LogPage(HWND parent) : ModelessDialog(kLogPageTemplate, parent), listView(nullptr), clearButton(nullptr) {
-    listView = new ListViewControl(GetItem(kListId), LVS_EX_FULLROWSELECT);
+LogPage::LogPage(HWND parent) : ModelessDialog(kLogPageTemplate, parent), clearButton(nullptr) {
+    listView = std::make_unique<ListViewControl>(GetItem(kListId), LVS_EX_FULLROWSELECT);
     listView->InsertColumn(L"Time");
     listView->InsertColumn(L"Message");
     listView->AutoSizeColumns();
@@ -41,7 +41,9 @@ LogPage::LogPage(HWND parent) : ModelessDialog(kLogPageTemplate, parent), listVi
         // Waiting dispatches sent messages: the window thread may take the lock
         // while another thread, holding it, waits on this thread's list view.
         DispatchingMutexLock hold(logLock);
-        logPage = this;
+        // Without the lock the page stays unknown to AddLogEntry: it shows no
+        // lines, but no writer can meet it half-built.
+        if (hold.held()) logPage = this;
     }
     clearButton = GetItem(kClearLogId);
     EnableWindow(clearButton, FALSE);
@@ -50,10 +52,9 @@ LogPage::LogPage(HWND parent) : ModelessDialog(kLogPageTemplate, parent), listVi
 LogPage::~LogPage() {
     {
         DispatchingMutexLock hold(logLock);
-        if (logPage == this) logPage = nullptr;
+        if (hold.held() && logPage == this) logPage = nullptr;
     }
-    delete listView;
-    listView = nullptr;
+    listView.reset();
 }
 
 void LogPage::OnCommand(int controlId, HWND /*controlWindow*/) {
@@ -81,6 +82,7 @@ void AddLogEntryV(const wchar_t* format, va_list args) {
     int columns = 0;
     {
         DispatchingMutexLock hold(logLock);
+        if (!hold.held()) return;
         LogPage* page = logPage;
         if (page == nullptr) return;
         ListViewControl& view = *page->listView;

@@ -5,9 +5,10 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <memory>
 
-#include "console/ListViewControl.h"
-#include "console/ModelessDialog.h"
+#include "ui/ListViewControl.h"
+#include "ui/ModelessDialog.h"
 
 namespace quenvar {
 
@@ -22,7 +23,7 @@ public:
     void OnCommand(int controlId, HWND controlWindow) override;
 
     // Columns "Time" and "Message"; each row's data is its repeat count.
-    ListViewControl* listView;
+    std::unique_ptr<ListViewControl> listView;
     HWND clearButton;
 };
 
@@ -31,6 +32,7 @@ extern LogPage* logPage;
 
 // Orders each entry's read of the last row with its insertion or update.
 // Unnamed, created unowned during static initialisation.
+// Never closed: other threads may wait for it until the process ends.
 extern HANDLE logLock;
 
 // The log's clock: the local time. Tests replace it to control the time text.

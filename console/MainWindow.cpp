@@ -6,7 +6,7 @@
 
 #include "client/ProcessRightsCache.h"
 #include "console/AccessControlPage.h"
-#include "console/AppInstance.h"
+#include "ui/AppInstance.h"
 #include "console/LogPage.h"
 #include "resources/ResourceIds.h"
 
@@ -43,14 +43,6 @@ NOTIFYICONDATAW TrayIconRecord(HWND window, HICON icon) {
     record.hIcon = icon;
     lstrcpynW(record.szTip, kTrayTip, ARRAYSIZE(record.szTip));
     return record;
-}
-
-bool TryRepeatedly(int attempts, const std::function<bool()>& attempt, const std::function<void()>& pause) {
-    for (int i = 0; i < attempts; ++i) {
-        if (attempt()) return true;
-        pause();
-    }
-    return false;
 }
 
 void ReportSavedRights(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {

@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
+#include "ui/TryRepeatedly.h"
 
 namespace quenvar {
 
@@ -33,10 +33,6 @@ static_assert(kTrayRecordSize == 936, "the 32-bit tray record is 936 bytes");
 // The record that adds the tray icon of `window`.
 NOTIFYICONDATAW TrayIconRecord(HWND window, HICON icon);
 
-// Calls `attempt` up to `attempts` times and `pause` after every failed one,
-// the last included. True at the first success.
-bool TryRepeatedly(int attempts, const std::function<bool()>& attempt, const std::function<void()>& pause);
-
 class MainWindow : public ModelessDialog {
 public:
     // Builds the hidden window with its tray icon and both pages, and becomes
@@ -58,7 +54,9 @@ public:
     // Shows the page of the selected tab, hiding the one shown before.
     void SwitchToSelectedTab();
 
-    // [0] the LogPage, [1] the AccessControlPage; null where one could not be built.
+    // [0] the LogPage, [1] the AccessControlPage; null where one could not be
+    // built. Not owned: the pages are deliberately never freed, because the
+    // link thread may still report through them until the process ends.
     ModelessDialog* pages[2];
     // The page shown; null only during construction.
     ModelessDialog* currentPage;

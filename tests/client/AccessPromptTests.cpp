@@ -10,8 +10,8 @@
 #include "client/ProgramDetailsDialog.h"
 #include "client/ProgramInfo.h"
 #include "client/RichTextView.h"
-#include "console/ConsoleTestSupport.h"
-#include "console/DialogRegistry.h"
+#include "ui/UiTestSupport.h"
+#include "ui/DialogRegistry.h"
 #include "resources/ResourceIds.h"
 
 using namespace quenvar;
@@ -21,7 +21,7 @@ namespace {
 
 class AccessPromptTest : public ::testing::Test {
 protected:
-    void SetUp() override { PrepareConsole(); }
+    void SetUp() override { PrepareWindows(); }
 
     static std::wstring Full() { return FixturePath(L"QuenvarFixtureFull.dll"); }
     static std::wstring Blank() { return FixturePath(L"QuenvarFixtureBlank.dll"); }
@@ -55,11 +55,11 @@ TEST_F(AccessPromptTest, IsBuiltHiddenWithTheProgramInItsTextPane) {
     EXPECT_TRUE(prompt.isOpen);
     EXPECT_FALSE(prompt.allowed);
     EXPECT_FALSE(prompt.IsVisible());
-    ASSERT_NE(prompt.details, nullptr);
+    ASSERT_NE(prompt.details.get(), nullptr);
     ASSERT_NE(prompt.details->window, nullptr);
     EXPECT_FALSE(prompt.details->IsVisible());
     EXPECT_EQ(prompt.details->owner, &prompt);
-    ASSERT_NE(prompt.text, nullptr);
+    ASSERT_NE(prompt.text.get(), nullptr);
     EXPECT_EQ(prompt.text->control, prompt.GetItem(IDC_PROMPT_TEXT));
     EXPECT_EQ(GetWindowLongPtrW(prompt.window, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
 
@@ -167,7 +167,7 @@ TEST_F(AccessPromptTest, MoreInformationShowsTheDetailsWindowAgainAfterItWasHidd
     AccessPrompt prompt(MakeEvent(kKeyboardHook, Full(), Full()), false);
     prompt.Show();
     PumpFor(50);
-    ModelessDialog* details = prompt.details;
+    ModelessDialog* details = prompt.details.get();
     HWND detailsWindow = details->window;
 
     Click(prompt.GetItem(IDC_MORE_INFORMATION));
@@ -181,7 +181,7 @@ TEST_F(AccessPromptTest, MoreInformationShowsTheDetailsWindowAgainAfterItWasHidd
 
     Click(prompt.GetItem(IDC_MORE_INFORMATION));
     EXPECT_TRUE(details->IsVisible());
-    EXPECT_EQ(prompt.details, details);
+    EXPECT_EQ(prompt.details.get(), details);
     EXPECT_EQ(details->window, detailsWindow);
 
     // Its close box hides it as well.

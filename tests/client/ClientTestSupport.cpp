@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "console/ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 
 namespace quenvar::testing {
 
@@ -57,7 +57,7 @@ std::vector<std::wstring> Paragraphs(const std::wstring& text) {
 }
 
 ScratchRichEdit::ScratchRichEdit() {
-    PrepareConsole();
+    PrepareWindows();
     control = CreateWindowExW(0, L"RichEdit20A", L"", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 600, 400, nullptr,
                               nullptr, GetModuleHandleW(nullptr), nullptr);
 }

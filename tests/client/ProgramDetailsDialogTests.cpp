@@ -8,7 +8,7 @@
 #include "client/AccessPrompt.h"
 #include "client/ProgramDetailsDialog.h"
 #include "client/ProgramInfo.h"
-#include "console/ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "resources/ResourceIds.h"
 
 using namespace quenvar;
@@ -18,7 +18,7 @@ namespace {
 
 class ProgramDetailsDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { PrepareConsole(); }
+    void SetUp() override { PrepareWindows(); }
 
     // Clicks list item `index` with the mouse, as the user selects it.
     static void ClickItem(HWND list, int index) {

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "client/RecordSignature.h"
+#include "ui/SeamOverride.h"
 
 using namespace quenvar;
+using quenvar::testing::SeamOverride;
 using quenvar::testing::TempFile;
 
 namespace {
@@ -65,14 +67,11 @@ protected:
     void SetUp() override {
         std::memcpy(MachineKey, kBuiltInMachineKey, sizeof MachineKey);
         machineKeyTried = false;
-        savedReader = machineIdentityReader;
-        machineIdentityReader = FakeIdentityReader;
         identityReads = 0;
         identityAvailable = false;
         identityToReturn.clear();
     }
     void TearDown() override {
-        machineIdentityReader = savedReader;
         std::memcpy(MachineKey, kBuiltInMachineKey, sizeof MachineKey);
         machineKeyTried = false;
     }
@@ -84,7 +83,7 @@ protected:
         return reinterpret_cast<const uint8_t*>(&record);
     }
 
-    MachineIdentityReader savedReader = nullptr;
+    SeamOverride<MachineIdentityReader> identityReader{machineIdentityReader, FakeIdentityReader};
 };
 
 }  // namespace

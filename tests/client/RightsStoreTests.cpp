@@ -12,8 +12,10 @@
 #include "client/RecordSignature.h"
 #include "client/RightsStore.h"
 #include "common/Sha1.h"
+#include "ui/SeamOverride.h"
 
 using namespace quenvar;
+using quenvar::testing::SeamOverride;
 
 namespace {
 
@@ -177,16 +179,6 @@ public:
 class RightsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedProtection = fileProtectionCheck;
-        savedStoredReader = storedRightsReader;
-        savedFileReader = sha1FileReader;
-        savedIdentityReader = machineIdentityReader;
-        savedNotice = programRightsSaved;
-        fileProtectionCheck = ChosenProtection;
-        storedRightsReader = CountingStoredRightsReader;
-        sha1FileReader = CountingFileReader;
-        machineIdentityReader = TestIdentity;
-        programRightsSaved = RecordNotice;
         std::memcpy(MachineKey, kBuiltInMachineKey, sizeof MachineKey);
         machineKeyTried = false;
         registryReads = 0;
@@ -198,11 +190,6 @@ protected:
         RegDeleteKeyW(HKEY_CURRENT_USER, kRightsKey);
     }
     void TearDown() override {
-        fileProtectionCheck = savedProtection;
-        storedRightsReader = savedStoredReader;
-        sha1FileReader = savedFileReader;
-        machineIdentityReader = savedIdentityReader;
-        programRightsSaved = savedNotice;
         std::memcpy(MachineKey, kBuiltInMachineKey, sizeof MachineKey);
         machineKeyTried = false;
         RegDeleteKeyW(HKEY_CURRENT_USER, kRightsKey);
@@ -211,7 +198,7 @@ protected:
     // A stored decision for the program, as an earlier run would have left it.
     static void StoreDecision(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {
         RightsStore earlier;
-        ProcessRightsCache& cache = earlier.ForProcess(GetCurrentProcessId());
+        ProcessRightsCache& cache = *earlier.ForProcess(GetCurrentProcessId());
         ProgramRights& rights = cache.RightsFor(path);
         rights.allowedMask = allowedMask;
         rights.deniedMask = deniedMask;
@@ -223,11 +210,11 @@ protected:
         return Fingerprint(path.c_str());
     }
 
-    FileProtectionCheck savedProtection = nullptr;
-    StoredRightsReader savedStoredReader = nullptr;
-    Sha1FileReader savedFileReader = nullptr;
-    MachineIdentityReader savedIdentityReader = nullptr;
-    ProgramRightsSaved savedNotice = nullptr;
+    SeamOverride<FileProtectionCheck> protection{fileProtectionCheck, ChosenProtection};
+    SeamOverride<StoredRightsReader> storedReader{storedRightsReader, CountingStoredRightsReader};
+    SeamOverride<Sha1FileReader> fileReader{sha1FileReader, CountingFileReader};
+    SeamOverride<MachineIdentityReader> identityReader{machineIdentityReader, TestIdentity};
+    SeamOverride<ProgramRightsSaved> notice{programRightsSaved, RecordNotice};
 };
 
 }  // namespace
@@ -236,7 +223,7 @@ TEST_F(RightsStoreTest, FirstCacheDerivesTheMachineKeyOnce) {
     ProgramFile program(L"quenvar keyed.exe", Contents(300, 16));
     RightsStore store;
     EXPECT_FALSE(machineKeyTried);
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     EXPECT_TRUE(machineKeyTried);
     EXPECT_EQ(identityReads, 1);
     ChildProcess child;
@@ -269,7 +256,7 @@ TEST_F(RightsStoreTest, SecondEventOfAProcessIsServedFromItsCache) {
     RightsStore store;
 
     // First event: the program is loaded, the user allows screen access.
-    ProcessRightsCache& first = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& first = *store.ForProcess(GetCurrentProcessId());
     ProgramRights& loaded = first.RightsFor(program.path);
     EXPECT_EQ(registryReads, 1);
     EXPECT_EQ(fileReads, 2);  // one 32000-byte chunk and the remainder
@@ -279,7 +266,7 @@ TEST_F(RightsStoreTest, SecondEventOfAProcessIsServedFromItsCache) {
     first.Save(loaded, program.path);
 
     // Second event of the same process for the same program.
-    ProcessRightsCache& second = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& second = *store.ForProcess(GetCurrentProcessId());
     EXPECT_EQ(&second, &first);
     ProgramRights& again = second.RightsFor(program.path);
     EXPECT_EQ(&again, &loaded);
@@ -302,11 +289,11 @@ TEST_F(RightsStoreTest, EndedProcessIdGetsAFreshCache) {
     ChildProcess child;
     ASSERT_TRUE(child.started);
 
-    ProcessRightsCache& running = store.ForProcess(child.id());
+    ProcessRightsCache& running = *store.ForProcess(child.id());
     EXPECT_EQ(running.processId, child.id());
     EXPECT_TRUE(running.processHandle.valid());
     running.RightsFor(program.path);
-    EXPECT_EQ(&store.ForProcess(child.id()), &running);
+    EXPECT_EQ(store.ForProcess(child.id()), &running);
     EXPECT_EQ(registryReads, 1);
 
     // A decision stored meanwhile by another process's prompt.
@@ -317,7 +304,7 @@ TEST_F(RightsStoreTest, EndedProcessIdGetsAFreshCache) {
     child.End();
     // The id comes again, now for whatever process holds it: nothing of the
     // old cache is used, and the program is loaded and verified afresh.
-    ProcessRightsCache& fresh = store.ForProcess(child.id());
+    ProcessRightsCache& fresh = *store.ForProcess(child.id());
     EXPECT_TRUE(fresh.rights.empty());
     EXPECT_EQ(store.processCaches.size(), 1u);
     const ProgramRights& reloaded = fresh.RightsFor(program.path);
@@ -330,12 +317,12 @@ TEST_F(RightsStoreTest, ProcessThatCannotBeOpenedIsLoadedForEveryEvent) {
     ProgramFile program(L"quenvar unopened.exe", Contents(500, 4));
     RightsStore store;
     const uint32_t noSuchProcess = 0xFFFFFFF0;
-    ProcessRightsCache& first = store.ForProcess(noSuchProcess);
+    ProcessRightsCache& first = *store.ForProcess(noSuchProcess);
     EXPECT_FALSE(first.processHandle.valid());
     first.RightsFor(program.path);
     EXPECT_EQ(registryReads, 1);
 
-    ProcessRightsCache& second = store.ForProcess(noSuchProcess);
+    ProcessRightsCache& second = *store.ForProcess(noSuchProcess);
     EXPECT_TRUE(second.rights.empty());
     second.RightsFor(program.path);
     EXPECT_EQ(registryReads, 2);
@@ -345,7 +332,7 @@ TEST_F(RightsStoreTest, ProcessThatCannotBeOpenedIsLoadedForEveryEvent) {
 TEST_F(RightsStoreTest, SaveStoresASealedRecordAndTellsTheFullMasks) {
     ProgramFile program(L"quenvar saved.exe", Contents(700, 5));
     RightsStore store;
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     ProgramRights& rights = cache.RightsFor(program.path);
     const Sha1Digest fingerprint = FingerprintOf(program.path);
     EXPECT_EQ(std::memcmp(rights.registryImage.fingerprint, fingerprint.data(), 20), 0);
@@ -377,7 +364,7 @@ TEST_F(RightsStoreTest, SaveWithoutAListToTellStillStores) {
     ProgramFile program(L"quenvar no window.exe", Contents(300, 6));
     programRightsSaved = nullptr;
     RightsStore store;
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     ProgramRights& rights = cache.RightsFor(program.path);
     rights.deniedMask = 2;
     cache.Save(rights, program.path);
@@ -392,7 +379,7 @@ TEST_F(RightsStoreTest, ReloadedMasksKeepOnlyTheLowEightBits) {
     ProgramFile program(L"quenvar wide masks.exe", Contents(300, 7));
     StoreDecision(program.path, 0xABCD0102, 0x80000001);
     RightsStore later;
-    const ProgramRights& reloaded = later.ForProcess(GetCurrentProcessId()).RightsFor(program.path);
+    const ProgramRights& reloaded = later.ForProcess(GetCurrentProcessId())->RightsFor(program.path);
     EXPECT_EQ(reloaded.allowedMask, 0x02u);
     EXPECT_EQ(reloaded.deniedMask, 0x01u);
 }
@@ -403,7 +390,7 @@ TEST_F(RightsStoreTest, ChangedProgramFileIsAskedAboutAgainAndTheAnswerReplacesT
     program.Write(Contents(300, 9));
 
     RightsStore store;
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     ProgramRights& rights = cache.RightsFor(program.path);
     EXPECT_EQ(rights.allowedMask, 0u);
     EXPECT_EQ(rights.deniedMask, 0u);
@@ -418,7 +405,7 @@ TEST_F(RightsStoreTest, ChangedProgramFileIsAskedAboutAgainAndTheAnswerReplacesT
     EXPECT_EQ(ValueCount(), 1u);
 
     RightsStore later;
-    const ProgramRights& reloaded = later.ForProcess(GetCurrentProcessId()).RightsFor(program.path);
+    const ProgramRights& reloaded = later.ForProcess(GetCurrentProcessId())->RightsFor(program.path);
     EXPECT_EQ(reloaded.allowedMask, 0u);
     EXPECT_EQ(reloaded.deniedMask, 1u);
 }
@@ -433,7 +420,7 @@ TEST_F(RightsStoreTest, RecordsThatDoNotVerifyCountAsNeverSeen) {
     auto loadedMasks = [&](const void* bytes, size_t size, DWORD type = REG_BINARY) {
         StoreValue(program.path, bytes, size, type);
         RightsStore store;
-        const ProgramRights& rights = store.ForProcess(GetCurrentProcessId()).RightsFor(program.path);
+        const ProgramRights& rights = store.ForProcess(GetCurrentProcessId())->RightsFor(program.path);
         // An unsettled program always carries the current fingerprint for its next Save.
         EXPECT_EQ(std::memcmp(rights.registryImage.fingerprint, fingerprint.data(), 20), 0);
         return std::make_pair(rights.allowedMask, rights.deniedMask);
@@ -476,7 +463,7 @@ TEST_F(RightsStoreTest, RecordsThatDoNotVerifyCountAsNeverSeen) {
     // No value at all; the key is made for the next Save.
     RegDeleteKeyW(HKEY_CURRENT_USER, kRightsKey);
     RightsStore store;
-    const ProgramRights& missing = store.ForProcess(GetCurrentProcessId()).RightsFor(program.path);
+    const ProgramRights& missing = store.ForProcess(GetCurrentProcessId())->RightsFor(program.path);
     EXPECT_EQ(std::make_pair(missing.allowedMask, missing.deniedMask), unsettled);
     EXPECT_TRUE(RightsKeyExists());
 }
@@ -489,8 +476,8 @@ TEST_F(RightsStoreTest, ForgetPurgesEveryCacheAtTheNextLookup) {
     ASSERT_TRUE(child.started);
 
     RightsStore store;
-    ProcessRightsCache& own = store.ForProcess(GetCurrentProcessId());
-    ProcessRightsCache& childCache = store.ForProcess(child.id());
+    ProcessRightsCache& own = *store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& childCache = *store.ForProcess(child.id());
     for (ProcessRightsCache* cache : {&own, &childCache}) {
         EXPECT_EQ(cache->RightsFor(forgotten.path).allowedMask, 1u);
         cache->RightsFor(kept.path);
@@ -504,7 +491,7 @@ TEST_F(RightsStoreTest, ForgetPurgesEveryCacheAtTheNextLookup) {
     EXPECT_EQ(own.rights.count(forgotten.path), 1u);  // not before the next lookup
 
     // The next event of either process purges both caches.
-    EXPECT_EQ(&store.ForProcess(GetCurrentProcessId()), &own);
+    EXPECT_EQ(store.ForProcess(GetCurrentProcessId()), &own);
     EXPECT_TRUE(store.pendingForgets.empty());
     for (ProcessRightsCache* cache : {&own, &childCache}) {
         EXPECT_EQ(cache->rights.count(forgotten.path), 0u);
@@ -521,7 +508,7 @@ TEST_F(RightsStoreTest, PathSpellingsDifferingInCaseAreTwoEntriesButOneValue) {
     ASSERT_NE(upper, program.path);
 
     RightsStore store;
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     ProgramRights& asGiven = cache.RightsFor(program.path);
     ProgramRights& asUpper = cache.RightsFor(upper);
     EXPECT_NE(&asGiven, &asUpper);
@@ -537,7 +524,7 @@ TEST_F(RightsStoreTest, PathSpellingsDifferingInCaseAreTwoEntriesButOneValue) {
 
     // Either spelling finds the one value, last written through the upper one.
     RightsStore later;
-    ProcessRightsCache& laterCache = later.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& laterCache = *later.ForProcess(GetCurrentProcessId());
     EXPECT_EQ(laterCache.RightsFor(program.path).deniedMask, 1u);
     EXPECT_EQ(laterCache.RightsFor(program.path).allowedMask, 0u);
     EXPECT_EQ(laterCache.RightsFor(upper).deniedMask, 1u);
@@ -552,7 +539,7 @@ TEST_F(RightsStoreTest, ProtectedFileIsAllowedEverythingWithoutReadingOrWriting)
     fileReads = 0;
 
     RightsStore store;
-    ProcessRightsCache& cache = store.ForProcess(GetCurrentProcessId());
+    ProcessRightsCache& cache = *store.ForProcess(GetCurrentProcessId());
     const ProgramRights& rights = cache.RightsFor(program.path);
     EXPECT_EQ(rights.allowedMask, 0xFFFFFFFFu);
     EXPECT_EQ(rights.deniedMask, 0u);
@@ -565,6 +552,16 @@ TEST_F(RightsStoreTest, ProtectedFileIsAllowedEverythingWithoutReadingOrWriting)
     EXPECT_EQ(std::memcmp(stored.data(), &denying, sizeof denying), 0);
     EXPECT_EQ(ValueCount(), 1u);
     EXPECT_TRUE(notices.empty());
+}
+
+TEST_F(RightsStoreTest, AStoreThatCannotTakeItsLockHandsOutNoCacheAndQueuesNoForget) {
+    RightsStore store;
+    store.rightsLock.reset();  // every wait on it now fails
+    EXPECT_EQ(store.ForProcess(GetCurrentProcessId()), nullptr);
+    store.Forget(L"C:\\forgotten.exe");
+    EXPECT_TRUE(store.processCaches.empty());
+    EXPECT_TRUE(store.pendingForgets.empty());
+    EXPECT_FALSE(machineKeyTried);
 }
 
 TEST(RightsStoreDefaults, ProductionSeamsAndTheOneStore) {

@@ -8,12 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "client/EventJudge.h"
+#include "client/PathField.h"
 #include "client/RecordSignature.h"
 #include "client/ServiceLink.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
-#include "console/AppInstance.h"
-#include "console/LogPage.h"
+#include "ui/AppInstance.h"
 
 using namespace quenvar;
 

@@ -11,12 +11,13 @@
 #include <thread>
 #include <vector>
 
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "RightsTestSupport.h"
 #include "client/RightsStore.h"
 #include "common/RestartRoutine.h"
 #include "console/AccessControlPage.h"
 #include "resources/ResourceIds.h"
+#include "ui/SeamOverride.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;
@@ -160,13 +161,13 @@ protected:
     void SetUp() override {
         ClearStoredRights();
         restarts = 0;
-        restartRoutine = CountRestart;
     }
     void TearDown() override {
         page.reset();
         ClearStoredRights();
-        restartRoutine = RestartWindows;
     }
+
+    SeamOverride<void (*)()> restart{restartRoutine, CountRestart};
 
     void Open() {
         page = std::make_unique<AccessControlPage>(host.tab());
@@ -300,7 +301,7 @@ TEST_F(AccessControlPageTest, ListsStoredRecordsWithRestrictionAndRightsOfExisti
     EXPECT_EQ(Cell(first, 1), L"Yes");
     EXPECT_EQ(Cell(second, 0), L"unsettled.exe");
     EXPECT_EQ(Cell(second, 1), L"No");
-    EXPECT_EQ(reinterpret_cast<ProgramInfo*>(page->listView->GetRowData(first)), page->programs[restricted]);
+    EXPECT_EQ(reinterpret_cast<ProgramInfo*>(page->listView->GetRowData(first)), page->programs[restricted].get());
     EXPECT_TRUE(Enabled(page->listWindow));
     EXPECT_GT(SendMessageW(page->listWindow, LVM_GETCOLUMNWIDTH, 2, 0), 0);
     // Every title fits with the header's margins, and the columns fit the list.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/Application.h"
+#include "console/Uninstall.h"
 
 using namespace quenvar;
 

@@ -11,10 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "console/LogPage.h"
 #include "console/LogText.h"
 #include "resources/ResourceIds.h"
+#include "ui/SeamOverride.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;
@@ -37,15 +38,15 @@ protected:
         fakeNow.wHour = 9;
         fakeNow.wMinute = 3;
         fakeNow.wSecond = 7;
-        logClock = FakeClock;
         page = std::make_unique<LogPage>(host.tab());
         ASSERT_NE(page->window, nullptr);
         list = page->GetItem(IDC_LIST);
     }
     void TearDown() override {
         page.reset();
-        logClock = LocalTimeNow;
     }
+
+    SeamOverride<LogClock> clock{logClock, FakeClock};
 
     int Rows() { return ListRowCount(list); }
     std::wstring Text(int row, int column) { return ListCellText(list, row, column); }

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "RightsTestSupport.h"
 #include "client/ProcessRightsCache.h"
 #include "console/AccessControlPage.h"
@@ -67,7 +67,7 @@ LRESULT CALLBACK ProbeTrayIconOnDestroy(HWND window, UINT message, WPARAM wParam
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        PrepareConsole();
+        PrepareWindows();
         ClearStoredRights();
         program = folder.MakeFile(L"listed.exe");
         StoreRights(program, std::vector<uint8_t>(42, 0));

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 #include "DialogTemplateReader.h"
-#include "console/AppInstance.h"
-#include "console/ModelessDialog.h"
+#include "ui/AppInstance.h"
+#include "ui/ModelessDialog.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;
@@ -93,7 +93,7 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 
 class ResourceTest : public ::testing::Test {
 protected:
-    void SetUp() override { PrepareConsole(); }
+    void SetUp() override { PrepareWindows(); }
 };
 
 }  // namespace

@@ -2,7 +2,7 @@
 // the test prefix's registry, and program files in a private temp folder.
 #pragma once
 
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 
 #include <windows.h>
 

@@ -25,10 +25,10 @@
 #include "client/AccessPrompt.h"
 #include "client/ProgramDetailsDialog.h"
 #include "common/DriverInterface.h"
-#include "console/AppInstance.h"
+#include "ui/AppInstance.h"
 #include "console/LogPage.h"
 #include "console/MainWindow.h"
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
 #include "resources/ResourceIds.h"
 
 using namespace quenvar;

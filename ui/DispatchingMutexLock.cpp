@@ -1,11 +1,13 @@
-#include "console/DispatchingMutexLock.h"
+#include "ui/DispatchingMutexLock.h"
+
+#include "common/MutexLock.h"
 
 namespace quenvar {
 
 bool WaitDispatchingSentMessages(HANDLE object) {
     for (;;) {
         const DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) return true;
+        if (WaitGaveOwnership(result)) return true;
         if (result != WAIT_OBJECT_0 + 1) return false;
         // Peeking runs every pending sent message; posted ones stay queued.
         MSG message;

@@ -1,13 +1,13 @@
-#include "ConsoleTestSupport.h"
+#include "ui/UiTestSupport.h"
 
 #include <commctrl.h>
 
-#include "console/AppInstance.h"
+#include "ui/AppInstance.h"
 #include "resources/ResourceIds.h"
 
 namespace quenvar::testing {
 
-void PrepareConsole() {
+void PrepareWindows() {
     appInstance = GetModuleHandleW(nullptr);
     InitCommonControls();
     static HMODULE richEdit = LoadLibraryW(L"RICHED20.DLL");
@@ -44,7 +44,7 @@ std::wstring ListCellText(HWND list, int row, int column) {
 
 int ListRowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
 
-HostWindow::HostWindow() : dialog((PrepareConsole(), kMainWindowTemplate), nullptr) {}
+HostWindow::HostWindow() : dialog((PrepareWindows(), kMainWindowTemplate), nullptr) {}
 
 namespace {
 

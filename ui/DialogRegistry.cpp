@@ -1,4 +1,4 @@
-#include "console/DialogRegistry.h"
+#include "ui/DialogRegistry.h"
 
 #include <map>
 

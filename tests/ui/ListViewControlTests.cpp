@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "ConsoleTestSupport.h"
-#include "console/ListViewControl.h"
+#include "ui/UiTestSupport.h"
+#include "ui/ListViewControl.h"
 #include "resources/ResourceIds.h"
 
 using namespace quenvar;

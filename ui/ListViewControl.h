@@ -28,6 +28,9 @@ public:
     void DeleteRow(int row);
     // Each column as wide as the wider of its header and its longest text.
     void AutoSizeColumns();
+    // AutoSizeColumns, then every column but the last at least as wide as its
+    // title with the header's margins; the last still just fills the rest.
+    void SizeColumnsToTitles();
     void DeleteAllRows();
     // The first selected row, -1 if none.
     int GetSelectedRow();

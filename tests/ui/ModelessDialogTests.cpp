@@ -4,9 +4,9 @@
 #include <thread>
 #include <vector>
 
-#include "ConsoleTestSupport.h"
-#include "console/DialogRegistry.h"
-#include "console/ModelessDialog.h"
+#include "ui/UiTestSupport.h"
+#include "ui/DialogRegistry.h"
+#include "ui/ModelessDialog.h"
 #include "resources/ResourceIds.h"
 
 using namespace quenvar;
@@ -40,7 +40,7 @@ public:
 
 class ModelessDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { PrepareConsole(); }
+    void SetUp() override { PrepareWindows(); }
 };
 
 }  // namespace

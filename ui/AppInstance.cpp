@@ -1,4 +1,4 @@
-#include "console/AppInstance.h"
+#include "ui/AppInstance.h"
 
 namespace quenvar {
 

@@ -1,7 +1,7 @@
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
 
-#include "console/AppInstance.h"
-#include "console/DialogRegistry.h"
+#include "ui/AppInstance.h"
+#include "ui/DialogRegistry.h"
 
 namespace quenvar {
 

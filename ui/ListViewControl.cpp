@@ -1,4 +1,4 @@
-#include "console/ListViewControl.h"
+#include "ui/ListViewControl.h"
 
 #include <commctrl.h>
 
@@ -63,6 +63,31 @@ void ListViewControl::DeleteRow(int row) { SendMessageW(control, LVM_DELETEITEM,
 void ListViewControl::AutoSizeColumns() {
     for (int column = 0; column < columnCount; ++column)
         SendMessageW(control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), LVSCW_AUTOSIZE_USEHEADER);
+}
+
+// Some common-control versions size a title-wide column a few pixels short and
+// cut its title ("Restricted") to an ellipsis; the margins make up for that.
+void ListViewControl::SizeColumnsToTitles() {
+    AutoSizeColumns();
+    const int margins = 8 * GetSystemMetrics(SM_CXEDGE);
+    bool widened = false;
+    for (int column = 0; column + 1 < columnCount; ++column) {
+        wchar_t title[128] = {};
+        LVCOLUMNW info = {};
+        info.mask = LVCF_TEXT;
+        info.pszText = title;
+        info.cchTextMax = 128;
+        if (!SendMessageW(control, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info)))
+            continue;
+        const int needed =
+            static_cast<int>(SendMessageW(control, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(title))) + margins;
+        if (SendMessageW(control, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0) < needed) {
+            SendMessageW(control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(needed, 0));
+            widened = true;
+        }
+    }
+    if (widened && columnCount > 0)
+        SendMessageW(control, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(columnCount - 1), LVSCW_AUTOSIZE_USEHEADER);
 }
 
 void ListViewControl::DeleteAllRows() { SendMessageW(control, LVM_DELETEALLITEMS, 0, 0); }

@@ -1,4 +1,4 @@
-// What the console tests share: the process set up as WinMain would, a main
+// What the window tests share: the process set up as WinMain would, a main
 // window template hosting tab pages, message pumping, and a helper thread that
 // answers a message box.
 #pragma once
@@ -9,14 +9,14 @@
 #include <string>
 #include <thread>
 
-#include "console/ModelessDialog.h"
+#include "ui/ModelessDialog.h"
 #include "resources/ResourceIds.h"
 
 namespace quenvar::testing {
 
 // appInstance := this test program (which links the resources), common
 // controls and rich edit registered. Safe to call again.
-void PrepareConsole();
+void PrepareWindows();
 
 // Dispatches this thread's messages until `done` returns true or `limitMs`
 // passed; returns the last value of `done`.

@@ -19,6 +19,9 @@ public:
     DispatchingMutexLock(const DispatchingMutexLock&) = delete;
     DispatchingMutexLock& operator=(const DispatchingMutexLock&) = delete;
 
+    // False when the wait failed: the caller must not touch what the mutex guards.
+    bool held() const { return held_; }
+
 private:
     HANDLE mutex_;
     bool held_;

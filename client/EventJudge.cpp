@@ -1,0 +1,76 @@
+#include "client/EventJudge.h"
+
+#include <memory>
+#include <string>
+
+#include "client/AccessPrompt.h"
+#include "client/DebugTrace.h"
+#include "client/DevicePathTranslator.h"
+#include "client/LogSink.h"
+#include "client/PathField.h"
+#include "client/ProcessRightsCache.h"
+#include "client/RightsStore.h"
+
+namespace quenvar {
+
+wchar_t breachLogPrefix[3][kBreachLogPrefixLength];
+
+namespace {
+
+// Asks the user about one program and remembers the answer; true when denied.
+bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEvent& event, const std::wstring& path,
+                    bool forModule, uint32_t bit) {
+    // The prompt reads the program's path from the record.
+    StorePathField(forModule ? event.modulePath : event.processPath, path);
+    auto prompt = std::make_unique<AccessPrompt>(event, forModule);
+    prompt->Show();
+    prompt->PumpWhileOpen();
+    const bool allowed = prompt->allowed;
+    if (allowed) {
+        rights.allowedMask |= bit;
+        rights.deniedMask &= ~bit;
+    } else {
+        rights.deniedMask |= bit;
+        rights.allowedMask &= ~bit;
+    }
+    cache.Save(rights, path);
+    return !allowed;
+}
+
+// Judges one program file for the event's kind; true when the access is denied.
+bool Judge(ProcessRightsCache& cache, AccessEvent& event, const std::wstring& path, bool forModule) {
+    const uint32_t bit = KindBit(event.breachKind);
+    ProgramRights& rights = cache.RightsFor(path);
+    if (rights.deniedMask & bit) {
+        LogLine(L"%ls '%ls'", KindText(event.breachKind), path.c_str());
+        return true;
+    }
+    if (rights.allowedMask & bit) return false;
+    return AskAndRemember(cache, rights, event, path, forModule, bit);
+}
+
+}  // namespace
+
+const wchar_t* KindText(uint32_t breachKind) { return breachKind < 3 ? breachLogPrefix[breachKind] : L"unknown"; }
+
+uint32_t KindBit(uint32_t breachKind) { return 1u << (breachKind % 32); }
+
+AccessReply JudgeEvent(AccessEvent& event, const DevicePathTranslator& translator) {
+    AccessReply reply = {event.eventId, 0};
+    const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
+    const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));
+    DebugTrace(L"Breach %d in process %ls, module %ls (process_id = 0x%x, thread_id = 0x%x)\n",
+               static_cast<int>(event.breachKind), processPath.c_str(), modulePath.c_str(), event.processId,
+               event.threadId);
+    const bool moduleDiffers = processPath != modulePath;
+    ProcessRightsCache* cache = TheRightsStore().ForProcess(event.processId);
+    // Without the store's lock nothing can be looked up or remembered: denied.
+    if (cache == nullptr) return reply;
+    bool denied = Judge(*cache, event, processPath, false);
+    // The module of a denied process is not judged at all.
+    if (moduleDiffers && !denied) denied = Judge(*cache, event, modulePath, true);
+    reply.allow = denied ? 0 : 1;
+    return reply;
+}
+
+}  // namespace quenvar
