@@ -6,7 +6,8 @@ set -eu
 bin="$1"
 scenario="$2"
 shots="$3"
-wine=/usr/lib/wine/wine64
+# wine-run.sh names the loader of the prefix: wine64, or 32-bit Wine at i686.
+wine="${QUENVAR_WINE:-/usr/lib/wine/wine64}"
 control() { "$wine" "$bin/QuenvarDriverControl.exe" "$@"; }
 ui() { "$wine" "$bin/QuenvarUiDriver.exe" "$@"; }
 shot() { import -window root "$shots/$1.png" && echo "   screenshot $shots/$1.png"; }

@@ -1,32 +1,48 @@
 #!/usr/bin/env bash
-# Runs one Windows program under wine64 in a fresh, private Wine prefix with its
+# Runs one Windows program under Wine in a fresh, private Wine prefix with its
 # own Xvfb display, then ends everything it started and removes the prefix.
-#   wine-run.sh [--template DIR] [--keep-prefix DIR] [--unix] PROGRAM [ARGS...]
+#   wine-run.sh [--arch win64|win32] [--template DIR] [--keep-prefix DIR] [--unix] PROGRAM [ARGS...]
+# --arch win64 (the default) runs x86_64 programs under wine64; --arch win32
+# runs i686 programs under 32-bit Wine in a win32 prefix (qemu user-mode
+# emulation, see setup.sh), where every process of the system is 32-bit.
 # With --unix, PROGRAM is a Linux command (a script) run inside that environment
-# (WINEPREFIX and DISPLAY set) instead of a Windows program.
-# The template prefix is made once (wineboot) and copied for every run.
+# (WINEPREFIX, DISPLAY and QUENVAR_WINE, the loader to use, set) instead of a
+# Windows program.
+# The template prefix is made once per architecture (wineboot) and copied for
+# every run.
 set -u
 
-template="${QUENVAR_WINE_TEMPLATE:-/tmp/quenvar-wine-template}"
+arch=win64
+template=""
 keep=""
 unix=""
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch) arch="$2"; shift 2 ;;
     --template) template="$2"; shift 2 ;;
     --keep-prefix) keep="$2"; shift 2 ;;
     --unix) unix=1; shift ;;
     *) break ;;
   esac
 done
-[ $# -ge 1 ] || { echo "usage: $0 [--template DIR] PROGRAM [ARGS...]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [--arch win64|win32] [--template DIR] [--keep-prefix DIR] [--unix] PROGRAM [ARGS...]" >&2; exit 2; }
 
-WINE=/usr/lib/wine/wine64
+case "$arch" in
+  win64) WINE=/usr/lib/wine/wine64 ;;
+  win32) WINE=/usr/lib/wine/wine ;;
+  *) echo "$0: --arch is win64 or win32" >&2; exit 2 ;;
+esac
+# A prefix is of one architecture: the two never share a template.
+[ -n "$template" ] || template="${QUENVAR_WINE_TEMPLATE:-/tmp/quenvar-wine-template}-$arch"
+# The script picks wineserver64, which serves 32-bit prefixes too; it is
+# started before any program, so no 32-bit server runs under emulation.
 WINESERVER=/usr/lib/wine/wineserver
-export WINEARCH=win64 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEARCH="$arch" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree=;mshtml=" QUENVAR_WINE="$WINE"
 
 make_template() {
   local dir="$1" tmp
   tmp="$(mktemp -d "${dir}.new.XXXXXX")"
+  WINEPREFIX="$tmp" "$WINESERVER" -p5
   WINEPREFIX="$tmp" "$WINE" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$tmp" "$WINESERVER" -w
   mv "$tmp" "$dir"

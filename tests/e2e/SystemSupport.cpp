@@ -28,6 +28,18 @@ BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM param) {
     return FALSE;
 }
 
+// A lambda cannot be the callback: on i686 it would be cdecl, not stdcall.
+BOOL CALLBACK FindCaptionedWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<FindData*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t text[64] = {};
+    GetWindowTextW(window, text, 64);
+    if (pid != search->processId || std::wstring(text) != search->caption) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 BOOL CALLBACK CollectVisible(HWND window, LPARAM param) {
     auto* data = reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(param);
     DWORD pid = 0;
@@ -180,18 +192,7 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
 
 HWND MainWindowOf(DWORD processId) {
     FindData data = {processId, L"Quenvar Lockmere 1.0.7", nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* search = reinterpret_cast<FindData*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t text[64] = {};
-            GetWindowTextW(window, text, 64);
-            if (pid != search->processId || std::wstring(text) != search->caption) return TRUE;
-            search->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&data));
+    EnumWindows(FindCaptionedWindow, reinterpret_cast<LPARAM>(&data));
     return data.found;
 }
 
