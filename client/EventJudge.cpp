@@ -20,9 +20,11 @@ namespace {
 // Asks the user about one program and remembers the answer; true when denied.
 bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEvent& event, const std::wstring& path,
                     bool forModule, uint32_t bit) {
-    // The prompt reads the program's path from the record.
+    // The record keeps its cut copy for the peer; the prompt shows and
+    // identifies the whole path, the one the answer is stored under. A path
+    // cut at the field's end could name another file ("notepad.exeX.exe").
     StorePathField(forModule ? event.modulePath : event.processPath, path);
-    auto prompt = std::make_unique<AccessPrompt>(event, forModule);
+    auto prompt = std::make_unique<AccessPrompt>(event.breachKind, path);
     prompt->Show();
     prompt->PumpWhileOpen();
     const bool allowed = prompt->allowed;

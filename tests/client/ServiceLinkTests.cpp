@@ -4,19 +4,28 @@
 
 #include <atomic>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ClientTestSupport.h"
+
 #include "client/EventJudge.h"
+#include "client/LogSink.h"
 #include "client/PathField.h"
 #include "client/RecordSignature.h"
 #include "client/ServiceLink.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
+#include "common/WideFormat.h"
+#include "resources/ResourceIds.h"
 #include "ui/AppInstance.h"
+#include "ui/SeamOverride.h"
+#include "ui/UiTestSupport.h"
 
 using namespace quenvar;
+using quenvar::testing::SeamOverride;
 
 namespace {
 
@@ -53,6 +62,7 @@ public:
         return reply;
     }
     void Close() { pipe_.reset(); }
+    void Disconnect() { DisconnectNamedPipe(pipe_.get()); }
 
 private:
     UniqueHandle pipe_;
@@ -61,12 +71,46 @@ private:
 // Runs ServiceLinkThread and tells when it has ended.
 class LinkThread {
 public:
-    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, nullptr)) {}
+    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, &id_)) {}
     bool Ended(DWORD timeoutMs) { return WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0; }
+    DWORD id() const { return id_; }
 
 private:
+    DWORD id_ = 0;
     UniqueHandle thread_;
 };
+
+// The access prompt of this process once it is shown, or null.
+HWND WaitForPrompt(DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    do {
+        HWND prompt = FindWindowW(L"#32770", L"Quenvar Lockmere");
+        if (prompt != nullptr && IsWindowVisible(prompt)) return prompt;
+        Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+// Presses one of the prompt's answer buttons as the mouse would.
+void ClickAnswer(HWND prompt, int buttonId) {
+    PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, buttonId)));
+}
+
+bool StoredRightsExist(const std::wstring& path) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
+        return false;
+    return RegQueryValueExW(key.get(), path.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// The lines the client wrote to the log during a test.
+std::vector<std::wstring> loggedLines;
+void RecordLogLine(const wchar_t* format, va_list args) {
+    wchar_t text[1024];
+    FormatIntoV(text, 1024, format, args);
+    loggedLines.push_back(text);
+}
 
 // Finds a message box of this process by caption, keeps its text, presses OK.
 std::wstring AnswerBox(const wchar_t* caption, DWORD timeoutMs) {
@@ -121,7 +165,11 @@ AccessEvent Event(uint32_t id, uint32_t kind, const std::wstring& process, const
 
 class ServiceLinkTest : public ::testing::Test {
 protected:
+    SeamOverride<LogSink> sink{logSink, RecordLogLine};
+
     void SetUp() override {
+        quenvar::testing::PrepareWindows();
+        loggedLines.clear();
         serviceLinkTiming = {60, 1000};
         wcscpy(breachLogPrefix[0], L"Blocked illegal screen access in");
         wcscpy(breachLogPrefix[1], L"Blocked illegal keyboard hook in");
@@ -242,3 +290,42 @@ TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
     service.Close();
     EXPECT_TRUE(link.Ended(5000));
 }
+
+// A rootless path fills its 262-unit field without a NUL; on the Windows
+// drive it becomes 264 characters, and a cut at 261 would leave "notepad.exe".
+TEST_F(ServiceLinkTest, ThePromptNamesAndTheAnswerKeepsTheWholeJudgedPath) {
+    std::wstring rootless = L"\\";
+    while (rootless.size() < kPathUnits - 15) rootless += L"deepfolder\\";
+    rootless.resize(kPathUnits - 15);
+    rootless += L"\\notepad.exexyz";
+    ASSERT_EQ(rootless.size(), kPathUnits);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring judged = std::wstring(windows, 2) + rootless;
+    const std::wstring cut = judged.substr(0, kPathUnits - 1);
+    ASSERT_EQ(cut.substr(cut.size() - 11), L"notepad.exe");
+    RegDeleteValueW(HKEY_CURRENT_USER, judged.c_str());
+
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    AccessEvent event = Event(1, kScreenAccess, L"", L"");
+    std::copy(rootless.begin(), rootless.end(), event.processPath);
+    std::copy(rootless.begin(), rootless.end(), event.modulePath);
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    HWND prompt = WaitForPrompt(10000);
+    ASSERT_NE(prompt, nullptr);
+    const std::wstring text = quenvar::testing::RichText(GetDlgItem(prompt, IDC_PROMPT_TEXT));
+    EXPECT_NE(text.find(L"\"notepad.exexyz\""), std::wstring::npos) << text;
+    EXPECT_NE(text.find(judged), std::wstring::npos) << text;
+    ClickAnswer(prompt, IDC_ALLOW_ACCESS);
+    AccessReply reply = {};
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.allow, 1u);
+    EXPECT_TRUE(StoredRightsExist(judged));
+    EXPECT_FALSE(StoredRightsExist(cut));
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+    RegDeleteValueW(HKEY_CURRENT_USER, judged.c_str());
+}
+

@@ -98,11 +98,8 @@ std::wstring Environment(const wchar_t* name, const wchar_t* fallback) {
 }
 
 HWND ShowPrompt(uint32_t breachKind, bool withDetails) {
-    AccessEvent event = {};
-    event.breachKind = breachKind;
     const std::wstring program = Environment(L"QUENVAR_SHOT_PROGRAM", L"C:\\windows\\system32\\notepad.exe");
-    wcsncpy(event.processPath, program.c_str(), kPathUnits - 1);
-    prompt = std::make_unique<AccessPrompt>(event, false);
+    prompt = std::make_unique<AccessPrompt>(breachKind, program);
     if (prompt->window == nullptr) return nullptr;
     prompt->Show();
     if (!withDetails) return prompt->window;
