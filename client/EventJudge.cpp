@@ -17,6 +17,12 @@ wchar_t breachLogPrefix[3][kBreachLogPrefixLength];
 
 namespace {
 
+constexpr const wchar_t* kPromptUnavailable =
+    L"The access prompt could not be shown: accesses are denied without asking, and nothing is remembered.";
+
+// Written once per run: every later event would only repeat it.
+bool promptUnavailableLogged = false;
+
 // Asks the user about one program and remembers the answer; true when denied.
 bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEvent& event, const std::wstring& path,
                     bool forModule, uint32_t bit) {
@@ -25,6 +31,13 @@ bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEven
     // cut at the field's end could name another file ("notepad.exeX.exe").
     StorePathField(forModule ? event.modulePath : event.processPath, path);
     auto prompt = std::make_unique<AccessPrompt>(event.breachKind, path);
+    if (prompt->window == nullptr) {
+        // Nobody was asked: this event is denied, and no answer is stored
+        // that the user never gave.
+        if (!promptUnavailableLogged) LogLine(kPromptUnavailable);
+        promptUnavailableLogged = true;
+        return true;
+    }
     prompt->Show();
     prompt->PumpWhileOpen();
     const bool allowed = prompt->allowed;

@@ -329,3 +329,23 @@ TEST_F(ServiceLinkTest, ThePromptNamesAndTheAnswerKeepsTheWholeJudgedPath) {
     RegDeleteValueW(HKEY_CURRENT_USER, judged.c_str());
 }
 
+TEST_F(ServiceLinkTest, APromptThatCannotBeShownDeniesTheEventStoresNothingAndLogsOnce) {
+    const std::wstring first = MakeProgram(L"quenvar-link-noprompt1.exe", 11);
+    const std::wstring second = MakeProgram(L"quenvar-link-noprompt2.exe", 12);
+    RegDeleteValueW(HKEY_CURRENT_USER, first.c_str());
+    RegDeleteValueW(HKEY_CURRENT_USER, second.c_str());
+    // A module without the prompt's dialog template: no prompt window can be made.
+    SeamOverride<HINSTANCE> resources{appInstance, GetModuleHandleW(L"kernel32.dll")};
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, first, first)).allow, 0u);
+    EXPECT_EQ(service.Ask(Event(2, kKeyboardHook, second, second)).allow, 0u);
+    EXPECT_EQ(service.Ask(Event(3, kScreenAccess, first, first)).allow, 0u);
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+    EXPECT_FALSE(StoredRightsExist(first));
+    EXPECT_FALSE(StoredRightsExist(second));
+    EXPECT_EQ(loggedLines.size(), 1u);
+}
+
