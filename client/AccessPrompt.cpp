@@ -32,7 +32,7 @@ bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId)
 }
 
 AccessPrompt::AccessPrompt(uint32_t breachKind, const std::wstring& path)
-    : ModelessDialog(kAccessPromptTemplate, nullptr), allowed(false) {
+    : ModelessDialog(kAccessPromptTemplate, nullptr), allowed(false), answered(false) {
     int promptTextId = 0;
     int moreInfoTextId = 0;
     const bool hasTexts = AccessTextsFor(breachKind, &promptTextId, &moreInfoTextId);
@@ -61,10 +61,12 @@ void AccessPrompt::OnCommand(int controlId, HWND /*controlWindow*/) {
     switch (controlId) {
     case IDC_ALLOW_ACCESS:
         allowed = true;
+        answered = true;
         Destroy();
         break;
     case IDC_DENY_ACCESS:
         allowed = false;
+        answered = true;
         Destroy();
         break;
     case IDC_MORE_INFORMATION:

@@ -45,6 +45,9 @@ public:
     std::unique_ptr<RichTextView> text;
     // The answer, read once the prompt is closed: true only after "Allow Access".
     bool allowed;
+    // True once the user pressed "Allow Access" or "Deny Access": only then is
+    // `allowed` the user's answer.
+    bool answered;
     // The placeholders of the program the prompt is about.
     TemplateValues values;
 };

@@ -40,6 +40,9 @@ bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEven
     }
     prompt->Show();
     prompt->PumpWhileOpen();
+    // A prompt ended any other way than by its buttons (a quit message, the
+    // program ending) denies this event alone and stores nothing.
+    if (!prompt->answered) return true;
     const bool allowed = prompt->allowed;
     if (allowed) {
         rights.allowedMask |= bit;

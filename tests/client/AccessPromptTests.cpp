@@ -211,6 +211,7 @@ TEST_F(AccessPromptTest, AllowAnswersTrueAndClosesTheDetailsWindowToo) {
 
     EXPECT_FALSE(prompt.isOpen);
     EXPECT_TRUE(prompt.allowed);
+    EXPECT_TRUE(prompt.answered);
     EXPECT_EQ(prompt.window, nullptr);
     EXPECT_FALSE(IsWindow(promptWindow));
     EXPECT_FALSE(IsWindow(detailsWindow));
@@ -230,10 +231,11 @@ TEST_F(AccessPromptTest, DenyAnswersFalseAndClosesTheDetailsWindowToo) {
 
     EXPECT_FALSE(prompt.isOpen);
     EXPECT_FALSE(prompt.allowed);
+    EXPECT_TRUE(prompt.answered);
     EXPECT_FALSE(IsWindow(detailsWindow));
 }
 
-TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageLeaveTheAnswerDeny) {
+TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageGiveNoAnswer) {
     AccessPrompt prompt(kScreenAccess, Full());
     prompt.Show();
     SendMessageW(prompt.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -243,9 +245,9 @@ TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageLeaveTheAnswerDeny) {
     PostQuitMessage(0);
     EXPECT_FALSE(prompt.PumpWhileOpen());
     EXPECT_FALSE(prompt.allowed);
+    EXPECT_FALSE(prompt.answered);
     MSG quit;
-    // PumpWhileOpen posts the quit message again for an outer loop; take it.
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 TEST_F(AccessPromptTest, DeletingAnOpenPromptDestroysBothWindows) {

@@ -349,3 +349,35 @@ TEST_F(ServiceLinkTest, APromptThatCannotBeShownDeniesTheEventStoresNothingAndLo
     EXPECT_EQ(loggedLines.size(), 1u);
 }
 
+// Any process of the desktop can post the quit message to the prompt's thread.
+TEST_F(ServiceLinkTest, AQuitMessageDeniesOnlyThatEventAndTheNextPromptStillAsks) {
+    const std::wstring program = MakeProgram(L"quenvar-link-quit.exe", 13);
+    RegDeleteValueW(HKEY_CURRENT_USER, program.c_str());
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    AccessEvent event = Event(1, kScreenAccess, program, program);
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    ASSERT_NE(WaitForPrompt(10000), nullptr);
+    ASSERT_TRUE(PostThreadMessageW(link.id(), WM_QUIT, 0, 0));
+    AccessReply reply = {};
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.eventId, 1u);
+    EXPECT_EQ(reply.allow, 0u);
+    EXPECT_FALSE(StoredRightsExist(program));
+
+    event.eventId = 2;
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    HWND prompt = WaitForPrompt(10000);
+    ASSERT_NE(prompt, nullptr);
+    Sleep(300);
+    ASSERT_TRUE(IsWindow(prompt) && IsWindowVisible(prompt));  // it waits for the user
+    ClickAnswer(prompt, IDC_ALLOW_ACCESS);
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.eventId, 2u);
+    EXPECT_EQ(reply.allow, 1u);
+    EXPECT_TRUE(StoredRightsExist(program));
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
