@@ -96,7 +96,10 @@ MainWindow::MainWindow()
 MainWindow::~MainWindow() {
     if (programRightsSaved == ReportSavedRights) programRightsSaved = nullptr;
     if (mainWindow == this) mainWindow = nullptr;
+    RemoveTrayIcon();
+}
 
+void MainWindow::RemoveTrayIcon() {
     NOTIFYICONDATAW record = {};
     record.cbSize = kTrayRecordSize;
     record.hWnd = window;
