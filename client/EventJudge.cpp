@@ -73,7 +73,7 @@ const wchar_t* KindText(uint32_t breachKind) { return breachKind < 3 ? breachLog
 
 uint32_t KindBit(uint32_t breachKind) { return 1u << (breachKind % 32); }
 
-AccessReply JudgeEvent(AccessEvent& event, const DevicePathTranslator& translator) {
+AccessReply JudgeEvent(AccessEvent& event, DevicePathTranslator& translator) {
     AccessReply reply = {event.eventId, 0};
     const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
     const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));

@@ -38,7 +38,7 @@ UniqueHandle OpenServicePipe() {
         CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
 
-void ServeEvents(HANDLE pipe, const DevicePathTranslator& translator) {
+void ServeEvents(HANDLE pipe, DevicePathTranslator& translator) {
     AccessEvent event;
     for (;;) {
         if (!ReadExactly(pipe, &event, sizeof(event))) return;
