@@ -715,3 +715,82 @@ DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_st
 
 }  // namespace
 
+// Windows File Protection keeps the file; the record naming it may have been
+// written by any program running as the user.
+TEST_F(AccessControlPageTest, DestroyFileRefusesAFileThatWindowsProtects) {
+    const std::wstring program = folder.MakeFile(L"protected.exe");
+    StoreRights(program, {0x0, 0x1});
+    Open();
+    Select(0);
+    SeamOverride<FileProtectionCheck> protection{fileProtectionCheck, ProtectEverything};
+    BoxAnswerer refusal(L"File Protected", IDOK);
+    BoxAnswerer question(L"Are you sure?", IDNO, 2000);
+    ClickDestroy();
+    const BoxSeen seen = refusal.Result();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, L"The file \"" + program +
+                             L"\" is protected by Windows File Protection.  Quenvar Lockmere will not destroy it.");
+    EXPECT_EQ(seen.owner, BoxOwner());
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_WARNING));
+    EXPECT_FALSE(question.Result().found);
+    EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(AccessControlPageTest, DestroyFileRefusesTheSystemsOwnInstalledFiles) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring own = std::wstring(windows) + L"\\QuenvarDll.dll";
+    {
+        HANDLE file = CreateFileW(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (const std::wstring& program : {own, std::wstring(self)}) {
+        ClearStoredRights();
+        StoreRights(program, {0x0, 0x1});
+        page.reset();
+        Open();
+        Select(0);
+        BoxAnswerer refusal(L"File Protected", IDOK);
+        BoxAnswerer question(L"Are you sure?", IDYES, 2000);
+        ClickDestroy();
+        const BoxSeen seen = refusal.Result();
+        ASSERT_TRUE(seen.found) << std::string(program.begin(), program.end());
+        EXPECT_EQ(seen.text, L"The file \"" + program +
+                                 L"\" belongs to Quenvar Lockmere itself.  Quenvar Lockmere will not destroy it.");
+        EXPECT_FALSE(question.Result().found);
+        EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
+    }
+    DeleteFileW(own.c_str());
+}
+
+TEST_F(AccessControlPageTest, DestroyFileThatCannotBeDeletedKeepsItsAttributes) {
+    const std::wstring program = folder.MakeFile(L"hidden.exe");
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesW(program.c_str(), kept));
+    StoreRights(program, {0x0, 0x1});
+    Open();
+    Select(0);
+    ForgetPendingDeletions();
+    {
+        FileInUse inUse(program);
+        ASSERT_TRUE(inUse.held());
+        BoxAnswerer question(L"Are you sure?", IDYES);
+        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDNO);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+        ASSERT_TRUE(schedule.Result().found);
+    }
+    EXPECT_EQ(Attributes(program) & kept, kept);
+    {
+        // Declined at the first question: nothing is touched.
+        BoxAnswerer question(L"Are you sure?", IDNO);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+    }
+    EXPECT_EQ(Attributes(program) & kept, kept);
+    EXPECT_FALSE(ListsPending(program));
+    SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
