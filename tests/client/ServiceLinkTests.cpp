@@ -381,3 +381,29 @@ TEST_F(ServiceLinkTest, AQuitMessageDeniesOnlyThatEventAndTheNextPromptStillAsks
     EXPECT_TRUE(link.Ended(5000));
 }
 
+// The uninstall's command must get through while a program of the logon is
+// being served on the one pipe instance.
+TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
+    FakeService service;
+    std::thread occupant([] {
+        UniqueHandle busy(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        Sleep(1500);
+    });
+    ASSERT_TRUE(service.Accept());
+    std::atomic<bool> sent{false};
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        Sleep(200);  // the occupant holds the only instance by now
+        sent = SendDisableGuard();
+        done = true;
+    });
+    occupant.join();
+    service.Disconnect();
+    ASSERT_TRUE(service.Accept());
+    uint32_t command = 0;
+    EXPECT_TRUE(service.Read(&command, sizeof(command)));
+    EXPECT_EQ(command, DisableGuardCode);
+    client.join();
+    EXPECT_TRUE(sent);
+}
+
