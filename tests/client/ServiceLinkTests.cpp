@@ -381,6 +381,36 @@ TEST_F(ServiceLinkTest, AQuitMessageDeniesOnlyThatEventAndTheNextPromptStillAsks
     EXPECT_TRUE(link.Ended(5000));
 }
 
+TEST_F(ServiceLinkTest, ARememberedDeniedProcessIsDeniedWithoutJudgingItsModule) {
+    const std::wstring denied = MakeProgram(L"quenvar-link-denied-host.exe", 14);
+    const std::wstring module = MakeProgram(L"quenvar-link-unjudged.dll", 15);
+    Remember(denied, 0x07, 0);
+    RegDeleteValueW(HKEY_CURRENT_USER, module.c_str());
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    // Were the unsettled module judged, a prompt would hold the reply back.
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, denied, module)).allow, 0u);
+    EXPECT_EQ(FindWindowW(L"#32770", L"Quenvar Lockmere"), nullptr);
+    EXPECT_FALSE(StoredRightsExist(module));
+    ASSERT_EQ(loggedLines.size(), 1u);
+    EXPECT_EQ(loggedLines[0], L"Blocked illegal screen access in '" + denied + L"'");
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+TEST_F(ServiceLinkTest, AServiceThatAppearsOnlyAfterSeveralSecondsIsConnected) {
+    serviceLinkTiming = {60, 200};
+    LinkThread link;
+    Sleep(3000);
+    EXPECT_FALSE(link.Ended(0));
+    FakeService service;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(FindWindowW(L"#32770", kErrorTitle), nullptr);
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
 // The uninstall's command must get through while a program of the logon is
 // being served on the one pipe instance.
 TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
@@ -407,3 +437,77 @@ TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
     EXPECT_TRUE(sent);
 }
 
+// Random event records through the real link thread. Most name programs whose
+// rights are remembered; some name unsettled or random paths, whose prompts an
+// answerer thread clicks. Every event gets exactly one well-formed reply.
+TEST_F(ServiceLinkTest, TenThousandRandomEventsEachGetOneWellFormedReply) {
+    const std::wstring allowed = MakeProgram(L"quenvar-fuzz-allowed.exe", 21);
+    const std::wstring denied = MakeProgram(L"quenvar-fuzz-denied.exe", 22);
+    const std::wstring module = MakeProgram(L"quenvar-fuzz-module.dll", 23);
+    Remember(allowed, 0, 0xFF);
+    Remember(denied, 0xFF, 0);
+    Remember(module, 0, 0xFF);
+    std::atomic<bool> answering{true};
+    std::atomic<int> answered{0};
+    std::thread answerer([&] {
+        while (answering) {
+            HWND prompt = FindWindowW(L"#32770", L"Quenvar Lockmere");
+            if (prompt != nullptr && IsWindowVisible(prompt)) {
+                ClickAnswer(prompt, (answered++ % 2) == 0 ? IDC_ALLOW_ACCESS : IDC_DENY_ACCESS);
+                Sleep(30);
+            } else {
+                Sleep(5);
+            }
+        }
+    });
+
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);  // caches built
+    const DWORD before = LiveHandles();
+
+    std::mt19937 random(20261207);
+    const std::wstring known[] = {allowed, denied, module};
+    int mismatches = 0;
+    for (uint32_t id = 2; id < 10002; ++id) {
+        AccessEvent event = {};
+        event.eventId = id;
+        const uint32_t roll = random() % 100;
+        // Kinds 0 to 2 mostly, 3 and above often, very large ones sometimes.
+        event.breachKind = roll < 60 ? random() % 3 : roll < 90 ? 3 + random() % 29 : static_cast<uint32_t>(random());
+        event.processId = GetCurrentProcessId();
+        event.threadId = static_cast<uint32_t>(random());
+        const uint32_t pathRoll = random() % 1000;
+        const std::wstring& process = known[random() % 3];
+        const std::wstring& other = known[random() % 3];
+        StorePathField(event.processPath, process);
+        StorePathField(event.modulePath, pathRoll < 500 ? process : other);
+        if (pathRoll < 5) {
+            // Random units, unterminated.
+            for (wchar_t& unit : event.modulePath) unit = static_cast<wchar_t>(1 + random() % 0xFFFF);
+        } else if (pathRoll < 10) {
+            for (wchar_t& unit : event.processPath) unit = static_cast<wchar_t>(L'a' + random() % 26);
+        }
+        AccessReply reply = {0xFFFFFFFF, 0xFFFFFFFF};
+        ASSERT_TRUE(service.Write(&event, sizeof(event))) << id;
+        ASSERT_TRUE(service.Read(&reply, sizeof(reply))) << id;
+        ASSERT_EQ(reply.eventId, id);
+        ASSERT_LE(reply.allow, 1u);
+        // Remembered programs with a bit the records can hold answer from memory.
+        const uint32_t bit = KindBit(event.breachKind);
+        if (pathRoll >= 10 && bit <= 0x80) {
+            const bool processDenied = process == denied;
+            const bool moduleDenied = PathField(event.modulePath) == denied;
+            const uint32_t expected = processDenied || moduleDenied ? 0u : 1u;
+            if (reply.allow != expected) ++mismatches;
+        }
+    }
+    const DWORD after = LiveHandles();
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_LE(after, before + 4) << before << " handles before, " << after << " after";
+    answering = false;
+    answerer.join();
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
