@@ -165,7 +165,11 @@ AccessEvent Event(uint32_t id, uint32_t kind, const std::wstring& process, const
 
 class ServiceLinkTest : public ::testing::Test {
 protected:
-    SeamOverride<LogSink> sink{logSink, RecordLogLine};
+    // By hand: a pointer type with va_list in it loses its attributes as a
+    // template argument.
+    ServiceLinkTest() : savedSink(logSink) { logSink = RecordLogLine; }
+    ~ServiceLinkTest() override { logSink = savedSink; }
+    LogSink savedSink;
 
     void SetUp() override {
         quenvar::testing::PrepareWindows();
