@@ -61,6 +61,12 @@ public:
         EXPECT_TRUE(Read(&reply, sizeof(reply)));
         return reply;
     }
+    // The 4-byte command of a one-shot client; 0 when none came.
+    uint32_t Command() {
+        uint32_t command = 0;
+        EXPECT_TRUE(Read(&command, sizeof(command)));
+        return command;
+    }
     void Close() { pipe_.reset(); }
     void Disconnect() { DisconnectNamedPipe(pipe_.get()); }
 
@@ -262,12 +268,11 @@ TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     std::atomic<bool> sent{false};
     std::thread client([&] { sent = SendDisableGuard(); });
     ASSERT_TRUE(service.Accept());
-    uint32_t command = 0;
-    EXPECT_TRUE(service.Read(&command, sizeof(command)));
-    EXPECT_EQ(command, DisableGuardCode);
+    EXPECT_EQ(service.Command(), DisableGuardCode);
     client.join();
     EXPECT_TRUE(sent);
-    EXPECT_FALSE(service.Read(&command, 1));  // it closed without more
+    uint8_t more = 0;
+    EXPECT_FALSE(service.Read(&more, 1));  // it closed without more
 }
 
 // Wine reports no handle count (GetProcessHandleCount gives 0), so the handles
@@ -425,18 +430,14 @@ TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
     });
     ASSERT_TRUE(service.Accept());
     std::atomic<bool> sent{false};
-    std::atomic<bool> done{false};
     std::thread client([&] {
         Sleep(200);  // the occupant holds the only instance by now
         sent = SendDisableGuard();
-        done = true;
     });
     occupant.join();
     service.Disconnect();
     ASSERT_TRUE(service.Accept());
-    uint32_t command = 0;
-    EXPECT_TRUE(service.Read(&command, sizeof(command)));
-    EXPECT_EQ(command, DisableGuardCode);
+    EXPECT_EQ(service.Command(), DisableGuardCode);
     client.join();
     EXPECT_TRUE(sent);
 }
