@@ -433,6 +433,13 @@ TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
     std::thread client([&] {
         Sleep(200);  // the occupant holds the only instance by now
         sent = SendDisableGuard();
+        // A command that gave up must not leave the service waiting for ever.
+        for (int attempt = 0; !sent && attempt < 100; ++attempt) {
+            const UniqueHandle nudge(
+                CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (nudge) break;
+            Sleep(100);
+        }
     });
     occupant.join();
     service.Disconnect();
