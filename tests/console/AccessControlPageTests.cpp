@@ -754,7 +754,8 @@ TEST_F(AccessControlPageTest, DestroyFileRefusesTheSystemsOwnInstalledFiles) {
         Open();
         Select(0);
         BoxAnswerer refusal(L"File Protected", IDOK);
-        BoxAnswerer question(L"Are you sure?", IDYES, 2000);
+        // Were the file not refused, whatever followed must not wait for ever.
+        BoxAnswerer question(L"Are you sure?", IDNO, 2000);
         ClickDestroy();
         const BoxSeen seen = refusal.Result();
         ASSERT_TRUE(seen.found) << std::string(program.begin(), program.end());
