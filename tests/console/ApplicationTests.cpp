@@ -172,7 +172,7 @@ TEST_F(UninstallTest, WithoutAdministrativeRightsNothingIsChangedAndTheUserIsTol
     DisableCommandReceiver service;
     BoxAnswerer sure(L"Are You Sure?", IDYES);
     BoxAnswerer refusal(L"Administrative Rights Required", IDOK);
-    BoxAnswerer reboot(L"Reboot?", IDYES, 2000);
+    BoxAnswerer reboot(L"Reboot?", IDNO, 8000);
     EXPECT_EQ(RunUninstall(), 0);
     const BoxSeen seen = refusal.Result();
     ASSERT_TRUE(seen.found);
@@ -192,7 +192,7 @@ TEST_F(UninstallTest, AKeyThatCouldNotBeRemovedIsNamedInsteadOfClaimingSuccess) 
     DisableCommandReceiver service;
     BoxAnswerer sure(L"Are You Sure?", IDYES);
     BoxAnswerer incomplete(L"Uninstall Incomplete", IDOK);
-    BoxAnswerer reboot(L"Reboot?", IDYES, 2000);
+    BoxAnswerer reboot(L"Reboot?", IDNO, 8000);
     {
         KeyReadOnly kept(kUninstallKey);
         ASSERT_TRUE(kept.active());
