@@ -72,6 +72,7 @@ namespace {
 
 constexpr const wchar_t* kServiceKey = L"System\\CurrentControlSet\\Services\\QuenvarSvc";
 constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere";
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 bool KeyExists(const wchar_t* path) {
     HKEY key = nullptr;
@@ -188,24 +189,35 @@ TEST_F(UninstallTest, WithoutAdministrativeRightsNothingIsChangedAndTheUserIsTol
     EXPECT_EQ(restarts, 0);
 }
 
-TEST_F(UninstallTest, AKeyThatCouldNotBeRemovedIsNamedInsteadOfClaimingSuccess) {
+// Wine lets the owner delete a key whatever its security says, but it does
+// refuse to change the values of a key that allows only reading.
+TEST_F(UninstallTest, AnEntryThatCouldNotBeRemovedIsNamedInsteadOfClaimingSuccess) {
+    {
+        HKEY run = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t command[] = L"QuenvarUI.exe";
+        RegSetValueExW(run, L"QuenvarUI", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof(command));
+        RegCloseKey(run);
+    }
     DisableCommandReceiver service;
     BoxAnswerer sure(L"Are You Sure?", IDYES);
-    BoxAnswerer incomplete(L"Uninstall Incomplete", IDOK);
-    BoxAnswerer reboot(L"Reboot?", IDNO, 8000);
+    BoxAnswerer incomplete(L"Uninstall Incomplete", IDOK, 20000);
+    BoxAnswerer reboot(L"Reboot?", IDNO, 20000);
     {
-        KeyReadOnly kept(kUninstallKey);
+        KeyReadOnly kept(kRunKey);
         ASSERT_TRUE(kept.active());
         EXPECT_EQ(RunUninstall(), 0);
     }
     const BoxSeen seen = incomplete.Result();
+    EXPECT_FALSE(reboot.Result().found);
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.text, L"Quenvar Lockmere could not be removed completely.  These parts are still installed:\n\n"
-                         L"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-                         L"QuenvarLockmere");
+                         L"the value QuenvarUI of HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                         L"CurrentVersion\\Run");
     EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_ERROR));
-    EXPECT_FALSE(reboot.Result().found);
     EXPECT_FALSE(KeyExists(kServiceKey));
-    EXPECT_TRUE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
     EXPECT_EQ(restarts, 0);
+    SHDeleteValueW(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI");
 }

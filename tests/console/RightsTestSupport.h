@@ -44,8 +44,8 @@ void ForgetPendingDeletions();
 // Whether `path` is listed for deletion (an empty target) at the next restart.
 bool ListsPending(const std::wstring& path);
 
-// For one scope, nobody may change or delete the HKEY_LOCAL_MACHINE key `path`
-// (everyone may only read it and its security). For the Session Manager's key
+// For one scope, nobody may change the values of the HKEY_LOCAL_MACHINE key
+// `path` (everyone may only read it and its security). For the Session Manager's key
 // this is the condition under which Windows (and Wine) refuse to schedule a
 // deletion at restart.
 class KeyReadOnly {
