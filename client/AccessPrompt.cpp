@@ -1,12 +1,11 @@
 #include "client/AccessPrompt.h"
 
-#include <cwchar>
 #include <new>
-#include <string>
 
 #include "client/ProgramDetailsDialog.h"
 #include "client/ProgramInfo.h"
 #include "client/RichTextView.h"
+#include "common/DriverInterface.h"
 #include "resources/ResourceIds.h"
 
 namespace quenvar {
@@ -32,15 +31,12 @@ bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId)
     }
 }
 
-AccessPrompt::AccessPrompt(const AccessEvent& event, bool forModule)
-    : ModelessDialog(kAccessPromptTemplate, nullptr), allowed(false) {
+AccessPrompt::AccessPrompt(uint32_t breachKind, const std::wstring& path)
+    : ModelessDialog(kAccessPromptTemplate, nullptr), allowed(false), answered(false) {
     int promptTextId = 0;
     int moreInfoTextId = 0;
-    const bool hasTexts = AccessTextsFor(event.breachKind, &promptTextId, &moreInfoTextId);
-
-    // The record's path need not be terminated within its field.
-    const wchar_t* path = forModule ? event.modulePath : event.processPath;
-    FillTemplateValues(ProgramInfo(std::wstring(path, wcsnlen(path, kPathUnits))), values);
+    const bool hasTexts = AccessTextsFor(breachKind, &promptTextId, &moreInfoTextId);
+    FillTemplateValues(ProgramInfo(path), values);
 
     details.reset(new (std::nothrow) ProgramDetailsDialog(this, moreInfoTextId));
     text.reset(new (std::nothrow) RichTextView(GetItem(IDC_PROMPT_TEXT)));
@@ -65,10 +61,12 @@ void AccessPrompt::OnCommand(int controlId, HWND /*controlWindow*/) {
     switch (controlId) {
     case IDC_ALLOW_ACCESS:
         allowed = true;
+        answered = true;
         Destroy();
         break;
     case IDC_DENY_ACCESS:
         allowed = false;
+        answered = true;
         Destroy();
         break;
     case IDC_MORE_INFORMATION:

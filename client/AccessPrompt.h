@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <memory>
 
+#include <string>
+
 #include "client/TemplateValues.h"
-#include "common/DriverInterface.h"
 #include "ui/ModelessDialog.h"
 
 namespace quenvar {
@@ -24,9 +25,10 @@ bool AccessTextsFor(uint32_t breachKind, int* promptTextId, int* moreInfoTextId)
 
 class AccessPrompt : public ModelessDialog {
 public:
-    // Builds the whole prompt, hidden, about the event's module file when
-    // `forModule` is true, else about its process's program file.
-    AccessPrompt(const AccessEvent& event, bool forModule);
+    // Builds the whole prompt, hidden, about the program file at `path` (the
+    // whole path that is judged and stored, however long) for an access of
+    // `breachKind`.
+    AccessPrompt(uint32_t breachKind, const std::wstring& path);
     ~AccessPrompt() override;
 
     // Destroys the details window first.
@@ -43,6 +45,9 @@ public:
     std::unique_ptr<RichTextView> text;
     // The answer, read once the prompt is closed: true only after "Allow Access".
     bool allowed;
+    // True once the user pressed "Allow Access" or "Deny Access": only then is
+    // `allowed` the user's answer.
+    bool answered;
     // The placeholders of the program the prompt is about.
     TemplateValues values;
 };

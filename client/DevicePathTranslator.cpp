@@ -6,21 +6,36 @@ namespace quenvar {
 
 const DriveTableSource kWin32DriveTableSource = {GetLogicalDrives, QueryDosDeviceW};
 
-std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t* windowsDrive,
-                                 const std::wstring& path) {
-    for (const auto& entry : deviceToDrive) {
-        const std::wstring& target = entry.first;
+namespace {
+
+constexpr const wchar_t* kDevicePrefix = L"\\Device\\";
+
+// How much of the path the entry's target replaces. A target that ends in a
+// backslash is a drive's root: the drive name takes the place of everything
+// before that backslash.
+size_t ConsumedBy(const std::wstring& target) { return target.back() == L'\\' ? target.size() - 1 : target.size(); }
+
+}  // namespace
+
+DeviceTable::const_iterator FindDeviceEntry(const DeviceTable& deviceToDrive, const std::wstring& path) {
+    for (auto entry = deviceToDrive.begin(); entry != deviceToDrive.end(); ++entry) {
+        const std::wstring& target = entry->first;
         if (target.empty() || path.size() < target.size()) continue;
         if (path.compare(0, target.size(), target) != 0) continue;
         // The target must end where a path component ends: otherwise
         // \Device\HarddiskVolume1 would claim \Device\HarddiskVolume10\x.exe
         // and turn it into C:0\x.exe, a file that does not exist.
-        // A target that ends in a backslash is a drive's root: the drive name
-        // takes the place of everything before that backslash.
-        const size_t consumed = target.back() == L'\\' ? target.size() - 1 : target.size();
+        const size_t consumed = ConsumedBy(target);
         if (path.size() > consumed && path[consumed] != L'\\') continue;
-        return entry.second + path.substr(consumed);
+        return entry;
     }
+    return deviceToDrive.end();
+}
+
+std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t* windowsDrive,
+                                 const std::wstring& path) {
+    const auto entry = FindDeviceEntry(deviceToDrive, path);
+    if (entry != deviceToDrive.end()) return entry->second + path.substr(ConsumedBy(entry->first));
     if (!path.empty() && path[0] == L'\\') return std::wstring(windowsDrive) + path;
     return path;
 }
@@ -46,8 +61,12 @@ DevicePathTranslator::DevicePathTranslator(const DriveTableSource& drives)
 }
 
 void DevicePathTranslator::Refresh() {
+    if (drives.getLogicalDrives() == lastDriveMask) return;
+    Rebuild();
+}
+
+void DevicePathTranslator::Rebuild() {
     const uint32_t mask = drives.getLogicalDrives();
-    if (mask == lastDriveMask) return;
     deviceToDrive.clear();
     for (unsigned bit = 0; bit < 32; ++bit) {
         if ((mask & (1u << bit)) == 0) continue;
@@ -65,7 +84,12 @@ void DevicePathTranslator::Refresh() {
     lastDriveMask = mask;
 }
 
-std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath) const {
+std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath) {
+    // Otherwise every program on a new volume would become a missing file on
+    // the Windows drive and share the fingerprint of empty input.
+    if (kernelPath.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0 &&
+        FindDeviceEntry(deviceToDrive, kernelPath) == deviceToDrive.end())
+        Rebuild();
     return ExpandLongPath(RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath));
 }
 

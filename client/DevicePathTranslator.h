@@ -26,6 +26,10 @@ extern const DriveTableSource kWin32DriveTableSource;
 // Device target (case-sensitive, ordered by UTF-16 code unit) -> drive name "C:".
 using DeviceTable = std::map<std::wstring, std::wstring>;
 
+// The first table entry, in ascending key order, whose target begins the path
+// and ends at a path boundary; end() when none does.
+DeviceTable::const_iterator FindDeviceEntry(const DeviceTable& deviceToDrive, const std::wstring& path);
+
 // The prefix rewrite without long-path expansion: the first table entry, in
 // ascending key order, whose target begins the path and ends at a path
 // boundary gives its drive name followed by the rest of the path; otherwise a
@@ -48,9 +52,14 @@ public:
     // Rebuilds deviceToDrive when the set of logical drives differs from the
     // one it was built from.
     void Refresh();
+    // Rebuilds deviceToDrive whatever the drives.
+    void Rebuild();
 
-    // The drive-letter long path of a kernel, rootless or drive-letter path.
-    std::wstring ToDosPath(const std::wstring& kernelPath) const;
+    // The drive-letter long path of a kernel, rootless or drive-letter path. A
+    // "\Device\" path that no entry matches (a volume mounted since the table
+    // was built) rebuilds the table once and is tried again before it falls
+    // back to the Windows drive.
+    std::wstring ToDosPath(const std::wstring& kernelPath);
 
     DeviceTable deviceToDrive;
     uint32_t lastDriveMask;

@@ -17,14 +17,32 @@ wchar_t breachLogPrefix[3][kBreachLogPrefixLength];
 
 namespace {
 
+constexpr const wchar_t* kPromptUnavailable =
+    L"The access prompt could not be shown: accesses are denied without asking, and nothing is remembered.";
+
+// Written once per run: every later event would only repeat it.
+bool promptUnavailableLogged = false;
+
 // Asks the user about one program and remembers the answer; true when denied.
 bool AskAndRemember(ProcessRightsCache& cache, ProgramRights& rights, AccessEvent& event, const std::wstring& path,
                     bool forModule, uint32_t bit) {
-    // The prompt reads the program's path from the record.
+    // The record keeps its cut copy for the peer; the prompt shows and
+    // identifies the whole path, the one the answer is stored under. A path
+    // cut at the field's end could name another file ("notepad.exeX.exe").
     StorePathField(forModule ? event.modulePath : event.processPath, path);
-    auto prompt = std::make_unique<AccessPrompt>(event, forModule);
+    auto prompt = std::make_unique<AccessPrompt>(event.breachKind, path);
+    if (prompt->window == nullptr) {
+        // Nobody was asked: this event is denied, and no answer is stored
+        // that the user never gave.
+        if (!promptUnavailableLogged) LogLine(kPromptUnavailable);
+        promptUnavailableLogged = true;
+        return true;
+    }
     prompt->Show();
     prompt->PumpWhileOpen();
+    // A prompt ended any other way than by its buttons (a quit message, the
+    // program ending) denies this event alone and stores nothing.
+    if (!prompt->answered) return true;
     const bool allowed = prompt->allowed;
     if (allowed) {
         rights.allowedMask |= bit;
@@ -55,7 +73,7 @@ const wchar_t* KindText(uint32_t breachKind) { return breachKind < 3 ? breachLog
 
 uint32_t KindBit(uint32_t breachKind) { return 1u << (breachKind % 32); }
 
-AccessReply JudgeEvent(AccessEvent& event, const DevicePathTranslator& translator) {
+AccessReply JudgeEvent(AccessEvent& event, DevicePathTranslator& translator) {
     AccessReply reply = {event.eventId, 0};
     const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
     const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));

@@ -22,6 +22,6 @@ const wchar_t* KindText(uint32_t breachKind);
 uint32_t KindBit(uint32_t breachKind);
 
 // The reply to one event: its id, and allow 1 unless a program is denied.
-AccessReply JudgeEvent(AccessEvent& event, const DevicePathTranslator& translator);
+AccessReply JudgeEvent(AccessEvent& event, DevicePathTranslator& translator);
 
 }  // namespace quenvar

@@ -33,12 +33,17 @@ std::wstring InitializationErrorText(const wchar_t* code) {
            kSupportEmail + L"!\n\nError code = " + code;
 }
 
-UniqueHandle OpenServicePipe() {
-    return UniqueHandle(
-        CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+// How long the disable command waits for a pipe instance that is busy.
+constexpr DWORD kDisableRetryMs = 5000;
+constexpr DWORD kDisableRetryPauseMs = 50;
+
+UniqueHandle OpenServicePipe(DWORD* error = nullptr) {
+    UniqueHandle pipe(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (error != nullptr) *error = pipe ? ERROR_SUCCESS : GetLastError();
+    return pipe;
 }
 
-void ServeEvents(HANDLE pipe, const DevicePathTranslator& translator) {
+void ServeEvents(HANDLE pipe, DevicePathTranslator& translator) {
     AccessEvent event;
     for (;;) {
         if (!ReadExactly(pipe, &event, sizeof(event))) return;
@@ -77,8 +82,17 @@ DWORD WINAPI ServiceLinkThread(LPVOID) {
 }
 
 bool SendDisableGuard() {
-    const UniqueHandle pipe = OpenServicePipe();
-    if (!pipe) return false;
+    UniqueHandle pipe;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD error = ERROR_SUCCESS;
+        pipe = OpenServicePipe(&error);
+        if (pipe) break;
+        // A busy pipe (the logon's program being served) is waited for; an
+        // absent one means no service, and nothing is to be gained by waiting.
+        if (error != ERROR_PIPE_BUSY || GetTickCount() - start >= kDisableRetryMs) return false;
+        Sleep(kDisableRetryPauseMs);
+    }
     const uint32_t command = DisableGuardCode;
     return WriteExactly(pipe.get(), &command, sizeof(command));
 }

@@ -18,6 +18,7 @@ extern ServiceLinkTiming serviceLinkTiming;
 DWORD WINAPI ServiceLinkThread(LPVOID unused);
 
 // Sends DisableGuardCode in a one-shot connection; true when all 4 bytes went.
+// While the pipe is busy it tries again, for up to 5 seconds.
 bool SendDisableGuard();
 
 }  // namespace quenvar

@@ -2,10 +2,13 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "client/ProcessRightsCache.h"
 #include "client/RightsStore.h"
 #include "console/ProgramFileActions.h"
 #include "resources/ResourceIds.h"
+#include "ui/ReadableMemory.h"
 
 namespace quenvar {
 
@@ -30,13 +33,10 @@ const wchar_t* const kDetailProperties[kDetailRows] = {
 constexpr DWORD kNameCapacity = 1024;  // characters
 constexpr DWORD kDataCapacity = 1024;  // bytes
 
-// A call of UpdateProgram made on another thread, run by the page's thread.
-constexpr UINT kUpdateProgramMessage = WM_APP + 0x135;
-struct UpdateProgramCall {
-    const std::wstring* path;
-    uint32_t allowedMask;
-    uint32_t deniedMask;
-};
+// Tells the page's thread to run the calls of UpdateProgram that other
+// threads queued. It carries no data: any process can send any message with
+// any parameters to the page.
+constexpr UINT kRunQueuedUpdatesMessage = WM_APP + 0x135;
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -65,15 +65,17 @@ StoredMasks MasksOfStoredValue(const uint8_t* data, DWORD size) {
 // notifications). Were the link thread to take the lock and then send messages
 // to the lists, each thread could wait for the other. So only the page's own
 // thread ever takes accessListLock and touches the lists: UpdateProgram from
-// any other thread is handed over with SendMessageW, which the page's thread
-// runs whenever it pumps, message boxes included. The lock still orders the
-// page's re-entrant steps, and it is never held by a thread that sends.
+// any other thread queues its call and sends a data-less message, which the
+// page's thread runs whenever it pumps, message boxes included. The lock still
+// orders the page's re-entrant steps, and it is never held by a thread that
+// sends.
 AccessControlPage::AccessControlPage(HWND parent)
     : ModelessDialog(kAccessControlPageTemplate, parent),
       listWindow(nullptr),
       detailsWindow(nullptr),
       forgetButton(nullptr),
       destroyButton(nullptr),
+      updatesLock(CreateMutexW(nullptr, FALSE, nullptr)),
       pageThread(GetCurrentThreadId()),
       pageWindow(window) {
     listWindow = GetItem(kListId);
@@ -129,12 +131,30 @@ void AccessControlPage::LoadFromRegistry() {
 
 void AccessControlPage::UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {
     if (pageWindow != nullptr && GetCurrentThreadId() != pageThread) {
-        UpdateProgramCall call = {&path, allowedMask, deniedMask};
-        // Fails harmlessly once the window is gone.
-        SendMessageW(pageWindow, kUpdateProgramMessage, 0, reinterpret_cast<LPARAM>(&call));
+        {
+            MutexLock hold(updatesLock.get());
+            if (!hold.held()) return;
+            queuedUpdates.push_back({path, allowedMask, deniedMask});
+        }
+        // Waits until the page's thread has run the queue; fails harmlessly
+        // once the window is gone.
+        SendMessageW(pageWindow, kRunQueuedUpdatesMessage, 0, 0);
         return;
     }
     UpdateProgramOnPageThread(path, allowedMask, deniedMask);
+}
+
+void AccessControlPage::RunQueuedUpdates() {
+    for (;;) {
+        QueuedUpdate update;
+        {
+            MutexLock hold(updatesLock.get());
+            if (!hold.held() || queuedUpdates.empty()) return;
+            update = std::move(queuedUpdates.front());
+            queuedUpdates.pop_front();
+        }
+        UpdateProgramOnPageThread(update.path, update.allowedMask, update.deniedMask);
+    }
 }
 
 void AccessControlPage::UpdateProgramOnPageThread(const std::wstring& path, uint32_t allowedMask,
@@ -251,12 +271,13 @@ void AccessControlPage::DropProgram(const std::wstring& path, const ProgramInfo*
 }
 
 INT_PTR AccessControlPage::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kUpdateProgramMessage) {
-        const auto* call = reinterpret_cast<const UpdateProgramCall*>(lParam);
-        UpdateProgramOnPageThread(*call->path, call->allowedMask, call->deniedMask);
+    if (message == kRunQueuedUpdatesMessage) {
+        RunQueuedUpdates();
         return TRUE;
     }
     if (message == WM_NOTIFY) {
+        // Only a readable record can be a notification of the page's own list.
+        if (!IsReadableMemory(reinterpret_cast<const void*>(lParam), sizeof(NMLISTVIEW))) return FALSE;
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->hwndFrom == listWindow && header->code == LVN_ITEMCHANGED) {
             const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);

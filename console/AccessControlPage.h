@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -77,10 +78,21 @@ public:
     UniqueRegKey rightsKey;
 
 private:
+    // A call of UpdateProgram from another thread, waiting for the page's thread.
+    struct QueuedUpdate {
+        std::wstring path;
+        uint32_t allowedMask = 0;
+        uint32_t deniedMask = 0;
+    };
+    // Runs every queued call on the page's thread.
+    void RunQueuedUpdates();
     // Frees the record listed under `path` and the one the row showed.
     void DropProgram(const std::wstring& path, const ProgramInfo* info);
     void UpdateProgramOnPageThread(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask);
 
+    // Guards queuedUpdates; never held while a message is sent.
+    UniqueHandle updatesLock;
+    std::deque<QueuedUpdate> queuedUpdates;
     // The thread that built the page and serves its window.
     DWORD pageThread;
     // The window as created, kept for callers on other threads.

@@ -28,7 +28,9 @@ void StartThread(SIZE_T stack, LPTHREAD_START_ROUTINE entry) {
 }
 
 int RunConsole() {
-    MainWindow mainWindow;
+    // Deliberately never freed: the service link thread may report to it, and
+    // through it to the pages, until the process ends.
+    MainWindow* const window = new MainWindow;
     AddLogEntry(L"Quenvar Lockmere 1.0.7 loaded.");
     AddLogEntry(L"Please report bugs, suggestions and comments to %ls!", kSupportEmail);
     AddLogEntry(L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
@@ -39,7 +41,8 @@ int RunConsole() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return 0;  // the main window goes with this frame, and its tray icon with it
+    window->RemoveTrayIcon();
+    return 0;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "ui/AppInstance.h"
 #include "console/LogPage.h"
 #include "resources/ResourceIds.h"
+#include "ui/ReadableMemory.h"
 
 namespace quenvar {
 
@@ -95,7 +96,10 @@ MainWindow::MainWindow()
 MainWindow::~MainWindow() {
     if (programRightsSaved == ReportSavedRights) programRightsSaved = nullptr;
     if (mainWindow == this) mainWindow = nullptr;
+    RemoveTrayIcon();
+}
 
+void MainWindow::RemoveTrayIcon() {
     NOTIFYICONDATAW record = {};
     record.cbSize = kTrayRecordSize;
     record.hWnd = window;
@@ -118,6 +122,8 @@ void MainWindow::SwitchToSelectedTab() {
 
 INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY) {
+        // Only a readable record can be a notification of the window's own tab control.
+        if (!IsReadableMemory(reinterpret_cast<const void*>(lParam), sizeof(NMHDR))) return FALSE;
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->hwndFrom == tabControl && header->code == static_cast<UINT>(TCN_SELCHANGE))
             SwitchToSelectedTab();

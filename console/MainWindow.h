@@ -42,6 +42,9 @@ public:
     // window. The pages are kept: they last until the process ends.
     ~MainWindow() override;
 
+    // Takes the tray icon away; the destructor does it too.
+    void RemoveTrayIcon();
+
     // Passes a saved decision on to the access control page, if there is one.
     // From any thread.
     void UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask);

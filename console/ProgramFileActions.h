@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace quenvar {
 
@@ -15,8 +16,19 @@ std::wstring JoinedText(const wchar_t* first, const std::wstring& path, const wc
 // forgotten; true for "Yes".
 bool ConfirmForget(HWND owner, const std::wstring& path);
 
-// Asks, then deletes the file; a file in use may be scheduled for deletion at
-// the next restart, which may then be started.
+// The files this system installs (the program, the hook library, the service
+// and the driver) and the running program's own file.
+std::vector<std::wstring> OwnInstalledFiles();
+
+// Whether both paths name one file: the same full long path (case ignored), or
+// the same file of the same volume.
+bool IsSameFile(const std::wstring& first, const std::wstring& second);
+
+// Refuses (with a message) a file that Windows File Protection covers or that
+// belongs to this system; otherwise asks, then deletes the file, and a file
+// in use may be scheduled for deletion at the next restart, which may then be
+// started. Its attributes are cleared only right before a delete the user
+// confirmed, and restored when that delete fails.
 void ConfirmAndDestroyFile(HWND owner, const std::wstring& path);
 
 }  // namespace quenvar

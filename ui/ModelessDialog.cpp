@@ -88,11 +88,7 @@ bool ModelessDialog::PumpWhileOpen() {
     MSG message;
     while (isOpen) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return false;
-        }
-        if (got == -1) return false;
+        if (got == 0 || got == -1) return false;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

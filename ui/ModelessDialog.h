@@ -42,9 +42,10 @@ public:
 
     // The wait for a dialog's answer: pumps every message of the calling thread
     // while isOpen is true. Returns false if the thread's quit message ended the
-    // wait early; the quit message is posted again for the thread's outer loop.
-    // A dialog whose window could not be created is not open, so this returns
-    // at once.
+    // wait early. The quit message is not posted again: any process of the
+    // desktop can post it, and posted again it would end every later wait of
+    // the thread. A dialog whose window could not be created is not open, so
+    // this returns at once.
     bool PumpWhileOpen();
 
     // Null if creation failed, and null again once the window is destroyed.

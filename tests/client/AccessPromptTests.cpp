@@ -50,7 +50,7 @@ protected:
 }  // namespace
 
 TEST_F(AccessPromptTest, IsBuiltHiddenWithTheProgramInItsTextPane) {
-    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Blank()), false);
+    AccessPrompt prompt(kScreenAccess, Full());
     ASSERT_NE(prompt.window, nullptr);
     EXPECT_TRUE(prompt.isOpen);
     EXPECT_FALSE(prompt.allowed);
@@ -86,7 +86,7 @@ TEST_F(AccessPromptTest, EachKindShowsItsOwnTexts) {
     };
     for (const auto& kind : kinds) {
         SCOPED_TRACE(kind.kind);
-        AccessPrompt prompt(MakeEvent(kind.kind, Full(), Full()), false);
+        AccessPrompt prompt(kind.kind, Full());
         const std::vector<std::wstring> text = Paragraphs(RichText(prompt.GetItem(IDC_PROMPT_TEXT)));
         ASSERT_FALSE(text.empty());
         EXPECT_EQ(text[0], kind.heading);
@@ -98,7 +98,7 @@ TEST_F(AccessPromptTest, EachKindShowsItsOwnTexts) {
 }
 
 TEST_F(AccessPromptTest, AnUnknownKindLeavesBothTextPanesEmpty) {
-    AccessPrompt prompt(MakeEvent(3, Full(), Full()), false);
+    AccessPrompt prompt(3, Full());
     ASSERT_NE(prompt.window, nullptr);
     EXPECT_EQ(RichText(prompt.GetItem(IDC_PROMPT_TEXT)), L"");
     EXPECT_EQ(RichText(prompt.details->GetItem(IDC_DETAILS_MORE_TEXT)), L"");
@@ -114,29 +114,28 @@ TEST_F(AccessPromptTest, AnUnknownKindLeavesBothTextPanesEmpty) {
     EXPECT_EQ(moreInfo, 147);
 }
 
-TEST_F(AccessPromptTest, AModulePromptNamesTheModule) {
-    AccessPrompt module(MakeEvent(kKeyboardHook, Full(), Blank()), true);
+TEST_F(AccessPromptTest, APromptNamesTheProgramFileItIsGiven) {
+    AccessPrompt module(kKeyboardHook, Blank());
     const std::wstring text = RichText(module.GetItem(IDC_PROMPT_TEXT));
     EXPECT_NE(text.find(L"Program Name: \"QuenvarFixtureBlank.dll\""), std::wstring::npos) << text.c_str();
     EXPECT_NE(text.find(L"\"" + Blank() + L"\""), std::wstring::npos);
     EXPECT_EQ(text.find(L"Snoop"), std::wstring::npos);
 
-    AccessPrompt process(MakeEvent(kKeyboardHook, Full(), Blank()), false);
+    AccessPrompt process(kKeyboardHook, Full());
     EXPECT_NE(RichText(process.GetItem(IDC_PROMPT_TEXT)).find(L"Program Name: \"Snoop Screen Grabber\""),
               std::wstring::npos);
 }
 
-TEST_F(AccessPromptTest, APathFillingItsWholeFieldIsReadNoFurther) {
-    AccessEvent event = MakeEvent(kScreenAccess, L"", L"");
-    for (size_t i = 0; i < kPathUnits; ++i) event.processPath[i] = L'p';
-    // The unit after the field (the thread id) is not zero either.
-    event.threadId = 0x00410041;
-    AccessPrompt prompt(event, false);
-    EXPECT_EQ(prompt.values["%progpath%"], EscapeTemplateValue(std::wstring(kPathUnits, L'p').c_str()));
+// The judged path, not the record's cut copy of it, is what the user sees.
+TEST_F(AccessPromptTest, APathLongerThanTheRecordFieldIsShownWhole) {
+    const std::wstring path = L"C:\\" + std::wstring(300, L'p') + L"\\notepad.exeX.exe";
+    AccessPrompt prompt(kScreenAccess, path);
+    EXPECT_EQ(prompt.values["%progpath%"], EscapeTemplateValue(path.c_str()));
+    EXPECT_EQ(prompt.values["%progname%"], EscapeTemplateValue(L"notepad.exeX.exe"));
 }
 
 TEST_F(AccessPromptTest, CloseAttemptsNeitherCloseNorAnswer) {
-    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+    AccessPrompt prompt(kScreenAccess, Full());
     prompt.Show();
     SetForegroundWindow(prompt.window);
     SetFocus(prompt.GetItem(IDC_MORE_INFORMATION));
@@ -164,7 +163,7 @@ TEST_F(AccessPromptTest, CloseAttemptsNeitherCloseNorAnswer) {
 }
 
 TEST_F(AccessPromptTest, MoreInformationShowsTheDetailsWindowAgainAfterItWasHidden) {
-    AccessPrompt prompt(MakeEvent(kKeyboardHook, Full(), Full()), false);
+    AccessPrompt prompt(kKeyboardHook, Full());
     prompt.Show();
     PumpFor(50);
     ModelessDialog* details = prompt.details.get();
@@ -198,7 +197,7 @@ TEST_F(AccessPromptTest, MoreInformationShowsTheDetailsWindowAgainAfterItWasHidd
 
 TEST_F(AccessPromptTest, AllowAnswersTrueAndClosesTheDetailsWindowToo) {
     const size_t before = DialogRegistry::Count();
-    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+    AccessPrompt prompt(kScreenAccess, Full());
     EXPECT_EQ(DialogRegistry::Count(), before + 2);
     prompt.Show();
     Click(prompt.GetItem(IDC_MORE_INFORMATION));
@@ -212,6 +211,7 @@ TEST_F(AccessPromptTest, AllowAnswersTrueAndClosesTheDetailsWindowToo) {
 
     EXPECT_FALSE(prompt.isOpen);
     EXPECT_TRUE(prompt.allowed);
+    EXPECT_TRUE(prompt.answered);
     EXPECT_EQ(prompt.window, nullptr);
     EXPECT_FALSE(IsWindow(promptWindow));
     EXPECT_FALSE(IsWindow(detailsWindow));
@@ -221,7 +221,7 @@ TEST_F(AccessPromptTest, AllowAnswersTrueAndClosesTheDetailsWindowToo) {
 }
 
 TEST_F(AccessPromptTest, DenyAnswersFalseAndClosesTheDetailsWindowToo) {
-    AccessPrompt prompt(MakeEvent(kForeignTextAccess, Full(), Full()), false);
+    AccessPrompt prompt(kForeignTextAccess, Full());
     prompt.Show();
     Click(prompt.GetItem(IDC_MORE_INFORMATION));
     HWND detailsWindow = prompt.details->window;
@@ -231,11 +231,12 @@ TEST_F(AccessPromptTest, DenyAnswersFalseAndClosesTheDetailsWindowToo) {
 
     EXPECT_FALSE(prompt.isOpen);
     EXPECT_FALSE(prompt.allowed);
+    EXPECT_TRUE(prompt.answered);
     EXPECT_FALSE(IsWindow(detailsWindow));
 }
 
-TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageLeaveTheAnswerDeny) {
-    AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageGiveNoAnswer) {
+    AccessPrompt prompt(kScreenAccess, Full());
     prompt.Show();
     SendMessageW(prompt.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     SendMessageW(prompt.window, WM_COMMAND, MAKEWPARAM(IDC_PROMPT_TEXT, 0), 0);
@@ -244,9 +245,9 @@ TEST_F(AccessPromptTest, OtherCommandsAndTheQuitMessageLeaveTheAnswerDeny) {
     PostQuitMessage(0);
     EXPECT_FALSE(prompt.PumpWhileOpen());
     EXPECT_FALSE(prompt.allowed);
+    EXPECT_FALSE(prompt.answered);
     MSG quit;
-    // PumpWhileOpen posts the quit message again for an outer loop; take it.
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 TEST_F(AccessPromptTest, DeletingAnOpenPromptDestroysBothWindows) {
@@ -254,7 +255,7 @@ TEST_F(AccessPromptTest, DeletingAnOpenPromptDestroysBothWindows) {
     HWND detailsWindow = nullptr;
     const size_t before = DialogRegistry::Count();
     {
-        AccessPrompt prompt(MakeEvent(kScreenAccess, Full(), Full()), false);
+        AccessPrompt prompt(kScreenAccess, Full());
         prompt.Show();
         Click(prompt.GetItem(IDC_MORE_INFORMATION));
         promptWindow = prompt.window;

@@ -16,17 +16,6 @@ std::wstring FixturePath(const wchar_t* fileName) {
     return path + fileName;
 }
 
-AccessEvent MakeEvent(uint32_t breachKind, const std::wstring& processPath, const std::wstring& modulePath) {
-    AccessEvent event = {};
-    event.eventId = 7;
-    event.breachKind = breachKind;
-    event.processId = 1234;
-    event.threadId = 5678;
-    wcsncpy(event.processPath, processPath.c_str(), kPathUnits - 1);
-    wcsncpy(event.modulePath, modulePath.c_str(), kPathUnits - 1);
-    return event;
-}
-
 std::wstring RichText(HWND control) {
     std::wstring text(32768, L'\0');
     GETTEXTEX how = {};

@@ -16,9 +16,6 @@ namespace quenvar::testing {
 // ("QuenvarFixtureFull.dll", "QuenvarFixtureBlank.dll", "QuenvarFixtureNone.dll").
 std::wstring FixturePath(const wchar_t* fileName);
 
-// An event of `breachKind` about `processPath`, with `modulePath` as its module.
-AccessEvent MakeEvent(uint32_t breachKind, const std::wstring& processPath, const std::wstring& modulePath);
-
 // The control's whole text as UTF-16 (EM_GETTEXTEX, code page 1200).
 std::wstring RichText(HWND control);
 

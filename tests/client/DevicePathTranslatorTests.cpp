@@ -283,3 +283,23 @@ TEST(DevicePathTranslatorOnWine, ShortNamesAreExpandedToLongOnes) {
     EXPECT_EQ(translator.ToDosPath(shortPath.substr(2)), longPath);
     EXPECT_EQ(translator.ToDosPath(shortPath), longPath);
 }
+
+TEST_F(DriveTableTest, AVolumeMountedLaterIsFoundByRefreshingTheTableOnce) {
+    chosen.mask = DriveBit(L'C');
+    chosen.answers[L'C'] = L"\\Device\\HarddiskVolume1";
+    DevicePathTranslator translator(kChosenDrives);
+    const std::wstring windowsDrive = translator.windowsDrive;
+
+    chosen.mask |= DriveBit(L'E');
+    chosen.answers[L'E'] = L"\\Device\\HarddiskVolume5";
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume5\\No Such Dir\\x.exe"), L"E:\\No Such Dir\\x.exe");
+
+    // A device that no drive names: one refresh, then the fallback.
+    const size_t asked = chosen.queried.size();
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\Unmounted\\x.exe"), windowsDrive + L"\\Device\\Unmounted\\x.exe");
+    EXPECT_EQ(chosen.queried.size(), asked + 2);  // C: and E: once each
+    // Known devices and rootless paths ask nothing.
+    translator.ToDosPath(L"\\Device\\HarddiskVolume1\\x.exe");
+    translator.ToDosPath(L"\\WINDOWS\\x.exe");
+    EXPECT_EQ(chosen.queried.size(), asked + 2);
+}

@@ -41,7 +41,7 @@ protected:
 
 TEST_F(ProgramDetailsDialogTest, ListsTheEightItemsWithTheFirstSelected) {
     const std::wstring path = FixturePath(L"QuenvarFixtureFull.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     ProgramDetailsDialog& details = *prompt.details;
     HWND list = details.GetItem(IDC_LIST);
     const wchar_t* names[] = {L"File Name",    L"File Description", L"File Comments", L"File Version",
@@ -55,7 +55,7 @@ TEST_F(ProgramDetailsDialogTest, ListsTheEightItemsWithTheFirstSelected) {
 
 TEST_F(ProgramDetailsDialogTest, SelectingEachItemShowsItsValue) {
     const std::wstring path = FixturePath(L"QuenvarFixtureFull.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     prompt.Show();
     Click(prompt.GetItem(IDC_MORE_INFORMATION));
     ProgramDetailsDialog& details = *prompt.details;
@@ -85,7 +85,7 @@ TEST_F(ProgramDetailsDialogTest, SelectingEachItemShowsItsValue) {
 
 TEST_F(ProgramDetailsDialogTest, AProgramWithoutVersionShowsItsFileNameAndNotAvailable) {
     const std::wstring path = FixturePath(L"QuenvarFixtureNone.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     ProgramDetailsDialog& details = *prompt.details;
     HWND list = details.GetItem(IDC_LIST);
     for (int i = 0; i < 8; ++i) {
@@ -103,7 +103,7 @@ TEST_F(ProgramDetailsDialogTest, AProgramWithoutVersionShowsItsFileNameAndNotAva
 
 TEST_F(ProgramDetailsDialogTest, WithoutSelectionTheValueStays) {
     const std::wstring path = FixturePath(L"QuenvarFixtureFull.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     ProgramDetailsDialog& details = *prompt.details;
     SendMessageW(details.GetItem(IDC_LIST), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     details.ShowSelectedValue();
@@ -114,7 +114,7 @@ TEST_F(ProgramDetailsDialogTest, WithoutSelectionTheValueStays) {
 
 TEST_F(ProgramDetailsDialogTest, TheGroupCaptionIsBlueAndOtherStaticsKeepTheirColours) {
     const std::wstring path = FixturePath(L"QuenvarFixtureFull.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     ProgramDetailsDialog& details = *prompt.details;
     HDC dc = CreateCompatibleDC(nullptr);
     ASSERT_NE(dc, nullptr);
@@ -138,7 +138,7 @@ TEST_F(ProgramDetailsDialogTest, TheGroupCaptionIsBlueAndOtherStaticsKeepTheirCo
 
 TEST_F(ProgramDetailsDialogTest, TheMoreInformationPaneHoldsTheKindsText) {
     const std::wstring path = FixturePath(L"QuenvarFixtureBlank.dll");
-    AccessPrompt prompt(MakeEvent(kScreenAccess, path, path), false);
+    AccessPrompt prompt(kScreenAccess, path);
     ProgramDetailsDialog direct(&prompt, kKeyboardHookMoreInfoText);
     EXPECT_EQ(Paragraphs(RichText(direct.GetItem(IDC_DETAILS_MORE_TEXT))).size(), 19u);
     EXPECT_EQ(Paragraphs(RichText(prompt.details->GetItem(IDC_DETAILS_MORE_TEXT))).size(), 15u);

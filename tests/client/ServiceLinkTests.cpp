@@ -4,19 +4,28 @@
 
 #include <atomic>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ClientTestSupport.h"
+
 #include "client/EventJudge.h"
+#include "client/LogSink.h"
 #include "client/PathField.h"
 #include "client/RecordSignature.h"
 #include "client/ServiceLink.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
+#include "common/WideFormat.h"
+#include "resources/ResourceIds.h"
 #include "ui/AppInstance.h"
+#include "ui/SeamOverride.h"
+#include "ui/UiTestSupport.h"
 
 using namespace quenvar;
+using quenvar::testing::SeamOverride;
 
 namespace {
 
@@ -52,7 +61,14 @@ public:
         EXPECT_TRUE(Read(&reply, sizeof(reply)));
         return reply;
     }
+    // The 4-byte command of a one-shot client; 0 when none came.
+    uint32_t Command() {
+        uint32_t command = 0;
+        EXPECT_TRUE(Read(&command, sizeof(command)));
+        return command;
+    }
     void Close() { pipe_.reset(); }
+    void Disconnect() { DisconnectNamedPipe(pipe_.get()); }
 
 private:
     UniqueHandle pipe_;
@@ -61,12 +77,46 @@ private:
 // Runs ServiceLinkThread and tells when it has ended.
 class LinkThread {
 public:
-    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, nullptr)) {}
+    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, &id_)) {}
     bool Ended(DWORD timeoutMs) { return WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0; }
+    DWORD id() const { return id_; }
 
 private:
+    DWORD id_ = 0;
     UniqueHandle thread_;
 };
+
+// The access prompt of this process once it is shown, or null.
+HWND WaitForPrompt(DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    do {
+        HWND prompt = FindWindowW(L"#32770", L"Quenvar Lockmere");
+        if (prompt != nullptr && IsWindowVisible(prompt)) return prompt;
+        Sleep(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+// Presses one of the prompt's answer buttons as the mouse would.
+void ClickAnswer(HWND prompt, int buttonId) {
+    PostMessageW(prompt, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(prompt, buttonId)));
+}
+
+bool StoredRightsExist(const std::wstring& path) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS)
+        return false;
+    return RegQueryValueExW(key.get(), path.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// The lines the client wrote to the log during a test.
+std::vector<std::wstring> loggedLines;
+void RecordLogLine(const wchar_t* format, va_list args) {
+    wchar_t text[1024];
+    FormatIntoV(text, 1024, format, args);
+    loggedLines.push_back(text);
+}
 
 // Finds a message box of this process by caption, keeps its text, presses OK.
 std::wstring AnswerBox(const wchar_t* caption, DWORD timeoutMs) {
@@ -121,7 +171,15 @@ AccessEvent Event(uint32_t id, uint32_t kind, const std::wstring& process, const
 
 class ServiceLinkTest : public ::testing::Test {
 protected:
+    // By hand: a pointer type with va_list in it loses its attributes as a
+    // template argument.
+    ServiceLinkTest() : savedSink(logSink) { logSink = RecordLogLine; }
+    ~ServiceLinkTest() override { logSink = savedSink; }
+    LogSink savedSink;
+
     void SetUp() override {
+        quenvar::testing::PrepareWindows();
+        loggedLines.clear();
         serviceLinkTiming = {60, 1000};
         wcscpy(breachLogPrefix[0], L"Blocked illegal screen access in");
         wcscpy(breachLogPrefix[1], L"Blocked illegal keyboard hook in");
@@ -210,12 +268,11 @@ TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     std::atomic<bool> sent{false};
     std::thread client([&] { sent = SendDisableGuard(); });
     ASSERT_TRUE(service.Accept());
-    uint32_t command = 0;
-    EXPECT_TRUE(service.Read(&command, sizeof(command)));
-    EXPECT_EQ(command, DisableGuardCode);
+    EXPECT_EQ(service.Command(), DisableGuardCode);
     client.join();
     EXPECT_TRUE(sent);
-    EXPECT_FALSE(service.Read(&command, 1));  // it closed without more
+    uint8_t more = 0;
+    EXPECT_FALSE(service.Read(&more, 1));  // it closed without more
 }
 
 // Wine reports no handle count (GetProcessHandleCount gives 0), so the handles
@@ -239,6 +296,235 @@ TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
     for (uint32_t id = 2; id < 2000; ++id) ASSERT_EQ(service.Ask(Event(id, id % 3, allowed, allowed)).allow, 1u);
     const DWORD after = LiveHandles();
     EXPECT_LE(after, before + 2) << before << " handles before, " << after << " after";
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+// A rootless path fills its 262-unit field without a NUL; on the Windows
+// drive it becomes 264 characters, and a cut at 261 would leave "notepad.exe".
+TEST_F(ServiceLinkTest, ThePromptNamesAndTheAnswerKeepsTheWholeJudgedPath) {
+    std::wstring rootless = L"\\";
+    while (rootless.size() < kPathUnits - 15) rootless += L"deepfolder\\";
+    rootless.resize(kPathUnits - 15);
+    rootless += L"\\notepad.exexyz";
+    ASSERT_EQ(rootless.size(), kPathUnits);
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring judged = std::wstring(windows, 2) + rootless;
+    const std::wstring cut = judged.substr(0, kPathUnits - 1);
+    ASSERT_EQ(cut.substr(cut.size() - 11), L"notepad.exe");
+    RegDeleteValueW(HKEY_CURRENT_USER, judged.c_str());
+
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    AccessEvent event = Event(1, kScreenAccess, L"", L"");
+    std::copy(rootless.begin(), rootless.end(), event.processPath);
+    std::copy(rootless.begin(), rootless.end(), event.modulePath);
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    HWND prompt = WaitForPrompt(10000);
+    ASSERT_NE(prompt, nullptr);
+    const std::wstring text = quenvar::testing::RichText(GetDlgItem(prompt, IDC_PROMPT_TEXT));
+    EXPECT_NE(text.find(L"\"notepad.exexyz\""), std::wstring::npos) << text;
+    EXPECT_NE(text.find(judged), std::wstring::npos) << text;
+    ClickAnswer(prompt, IDC_ALLOW_ACCESS);
+    AccessReply reply = {};
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.allow, 1u);
+    EXPECT_TRUE(StoredRightsExist(judged));
+    EXPECT_FALSE(StoredRightsExist(cut));
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+    RegDeleteValueW(HKEY_CURRENT_USER, judged.c_str());
+}
+
+TEST_F(ServiceLinkTest, APromptThatCannotBeShownDeniesTheEventStoresNothingAndLogsOnce) {
+    const std::wstring first = MakeProgram(L"quenvar-link-noprompt1.exe", 11);
+    const std::wstring second = MakeProgram(L"quenvar-link-noprompt2.exe", 12);
+    RegDeleteValueW(HKEY_CURRENT_USER, first.c_str());
+    RegDeleteValueW(HKEY_CURRENT_USER, second.c_str());
+    // A module without the prompt's dialog template: no prompt window can be made.
+    SeamOverride<HINSTANCE> resources{appInstance, GetModuleHandleW(L"kernel32.dll")};
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, first, first)).allow, 0u);
+    EXPECT_EQ(service.Ask(Event(2, kKeyboardHook, second, second)).allow, 0u);
+    EXPECT_EQ(service.Ask(Event(3, kScreenAccess, first, first)).allow, 0u);
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+    EXPECT_FALSE(StoredRightsExist(first));
+    EXPECT_FALSE(StoredRightsExist(second));
+    EXPECT_EQ(loggedLines.size(), 1u);
+}
+
+// Any process of the desktop can post the quit message to the prompt's thread.
+TEST_F(ServiceLinkTest, AQuitMessageDeniesOnlyThatEventAndTheNextPromptStillAsks) {
+    const std::wstring program = MakeProgram(L"quenvar-link-quit.exe", 13);
+    RegDeleteValueW(HKEY_CURRENT_USER, program.c_str());
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    AccessEvent event = Event(1, kScreenAccess, program, program);
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    ASSERT_NE(WaitForPrompt(10000), nullptr);
+    ASSERT_TRUE(PostThreadMessageW(link.id(), WM_QUIT, 0, 0));
+    AccessReply reply = {};
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.eventId, 1u);
+    EXPECT_EQ(reply.allow, 0u);
+    EXPECT_FALSE(StoredRightsExist(program));
+
+    event.eventId = 2;
+    ASSERT_TRUE(service.Write(&event, sizeof(event)));
+    HWND prompt = WaitForPrompt(10000);
+    ASSERT_NE(prompt, nullptr);
+    Sleep(300);
+    ASSERT_TRUE(IsWindow(prompt) && IsWindowVisible(prompt));  // it waits for the user
+    ClickAnswer(prompt, IDC_ALLOW_ACCESS);
+    ASSERT_TRUE(service.Read(&reply, sizeof(reply)));
+    EXPECT_EQ(reply.eventId, 2u);
+    EXPECT_EQ(reply.allow, 1u);
+    EXPECT_TRUE(StoredRightsExist(program));
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+TEST_F(ServiceLinkTest, ARememberedDeniedProcessIsDeniedWithoutJudgingItsModule) {
+    const std::wstring denied = MakeProgram(L"quenvar-link-denied-host.exe", 14);
+    const std::wstring module = MakeProgram(L"quenvar-link-unjudged.dll", 15);
+    Remember(denied, 0x07, 0);
+    RegDeleteValueW(HKEY_CURRENT_USER, module.c_str());
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    // Were the unsettled module judged, a prompt would hold the reply back.
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, denied, module)).allow, 0u);
+    EXPECT_EQ(FindWindowW(L"#32770", L"Quenvar Lockmere"), nullptr);
+    EXPECT_FALSE(StoredRightsExist(module));
+    ASSERT_EQ(loggedLines.size(), 1u);
+    EXPECT_EQ(loggedLines[0], L"Blocked illegal screen access in '" + denied + L"'");
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+TEST_F(ServiceLinkTest, AServiceThatAppearsOnlyAfterSeveralSecondsIsConnected) {
+    serviceLinkTiming = {60, 200};
+    LinkThread link;
+    Sleep(3000);
+    EXPECT_FALSE(link.Ended(0));
+    FakeService service;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(FindWindowW(L"#32770", kErrorTitle), nullptr);
+    service.Close();
+    EXPECT_TRUE(link.Ended(5000));
+}
+
+// The uninstall's command must get through while a program of the logon is
+// being served on the one pipe instance.
+TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
+    FakeService service;
+    std::thread occupant([] {
+        UniqueHandle busy(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        Sleep(1500);
+    });
+    ASSERT_TRUE(service.Accept());
+    std::atomic<bool> sent{false};
+    std::thread client([&] {
+        Sleep(200);  // the occupant holds the only instance by now
+        sent = SendDisableGuard();
+        // A command that gave up must not leave the service waiting for ever.
+        for (int attempt = 0; !sent && attempt < 100; ++attempt) {
+            const UniqueHandle nudge(
+                CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (nudge) break;
+            Sleep(100);
+        }
+    });
+    occupant.join();
+    service.Disconnect();
+    ASSERT_TRUE(service.Accept());
+    EXPECT_EQ(service.Command(), DisableGuardCode);
+    client.join();
+    EXPECT_TRUE(sent);
+}
+
+// Random event records through the real link thread. Most name programs whose
+// rights are remembered; some name unsettled or random paths, whose prompts an
+// answerer thread clicks. Every event gets exactly one well-formed reply.
+TEST_F(ServiceLinkTest, TenThousandRandomEventsEachGetOneWellFormedReply) {
+    const std::wstring allowed = MakeProgram(L"quenvar-fuzz-allowed.exe", 21);
+    const std::wstring denied = MakeProgram(L"quenvar-fuzz-denied.exe", 22);
+    const std::wstring module = MakeProgram(L"quenvar-fuzz-module.dll", 23);
+    Remember(allowed, 0, 0xFF);
+    Remember(denied, 0xFF, 0);
+    Remember(module, 0, 0xFF);
+    std::atomic<bool> answering{true};
+    std::atomic<int> answered{0};
+    std::thread answerer([&] {
+        while (answering) {
+            HWND prompt = FindWindowW(L"#32770", L"Quenvar Lockmere");
+            if (prompt != nullptr && IsWindowVisible(prompt)) {
+                ClickAnswer(prompt, (answered++ % 2) == 0 ? IDC_ALLOW_ACCESS : IDC_DENY_ACCESS);
+                Sleep(30);
+            } else {
+                Sleep(5);
+            }
+        }
+    });
+
+    FakeService service;
+    LinkThread link;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);  // caches built
+    const DWORD before = LiveHandles();
+
+    std::mt19937 random(20261207);
+    const std::wstring known[] = {allowed, denied, module};
+    int mismatches = 0;
+    for (uint32_t id = 2; id < 10002; ++id) {
+        AccessEvent event = {};
+        event.eventId = id;
+        const uint32_t roll = random() % 100;
+        // Kinds 0 to 2 mostly, 3 and above often, very large ones sometimes.
+        event.breachKind = roll < 60 ? random() % 3 : roll < 90 ? 3 + random() % 29 : static_cast<uint32_t>(random());
+        event.processId = GetCurrentProcessId();
+        event.threadId = static_cast<uint32_t>(random());
+        const uint32_t pathRoll = random() % 1000;
+        const std::wstring& process = known[random() % 3];
+        const std::wstring& other = known[random() % 3];
+        StorePathField(event.processPath, process);
+        StorePathField(event.modulePath, pathRoll < 500 ? process : other);
+        if (pathRoll < 5) {
+            // Random units, unterminated. Latin and Cyrillic only: Wine's
+            // gdi32 faults (a read inside gdi32.dll) while the prompt draws
+            // some other units, which says nothing about this program.
+            for (wchar_t& unit : event.modulePath) {
+                const uint32_t pick = random() % (0x230 + 0x100);
+                unit = static_cast<wchar_t>(pick < 0x230 ? 0x20 + pick : 0x400 + (pick - 0x230));
+            }
+        } else if (pathRoll < 10) {
+            for (wchar_t& unit : event.processPath) unit = static_cast<wchar_t>(L'a' + random() % 26);
+        }
+        AccessReply reply = {0xFFFFFFFF, 0xFFFFFFFF};
+        ASSERT_TRUE(service.Write(&event, sizeof(event))) << id;
+        ASSERT_TRUE(service.Read(&reply, sizeof(reply))) << id;
+        ASSERT_EQ(reply.eventId, id);
+        ASSERT_LE(reply.allow, 1u);
+        // Remembered programs with a bit the records can hold answer from memory.
+        const uint32_t bit = KindBit(event.breachKind);
+        if (pathRoll >= 10 && bit <= 0x80) {
+            const bool processDenied = process == denied;
+            const bool moduleDenied = PathField(event.modulePath) == denied;
+            const uint32_t expected = processDenied || moduleDenied ? 0u : 1u;
+            if (reply.allow != expected) ++mismatches;
+        }
+    }
+    const DWORD after = LiveHandles();
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_LE(after, before + 4) << before << " handles before, " << after << " after";
+    answering = false;
+    answerer.join();
     service.Close();
     EXPECT_TRUE(link.Ended(5000));
 }

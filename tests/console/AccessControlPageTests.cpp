@@ -13,6 +13,7 @@
 
 #include "ui/UiTestSupport.h"
 #include "RightsTestSupport.h"
+#include "client/ProcessRightsCache.h"
 #include "client/RightsStore.h"
 #include "common/RestartRoutine.h"
 #include "console/AccessControlPage.h"
@@ -29,9 +30,6 @@ const wchar_t* const kProperties[9] = {
     L"Product Name",    L"Product Version",   L"Copyright",               L"Description",
 };
 
-constexpr const wchar_t* kSessionManagerKey = L"System\\CurrentControlSet\\Control\\Session Manager";
-constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
-
 int restarts = 0;
 void CountRestart() { ++restarts; }
 
@@ -46,77 +44,6 @@ std::wstring ColumnTitle(HWND list, int column) {
     SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
     return title;
 }
-
-// The raw list of renames the Session Manager runs at the next restart.
-std::wstring PendingRenames() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"";
-    std::vector<wchar_t> data(32768, L'\0');
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    const LONG result =
-        RegQueryValueExW(key, kPendingRenames, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return L"";
-    return std::wstring(data.data(), size / sizeof(wchar_t));
-}
-
-void ForgetPendingDeletions() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key, kPendingRenames);
-    RegCloseKey(key);
-}
-
-// Whether `path` is listed for deletion (an empty target) at the next restart.
-bool ListsPending(const std::wstring& path) {
-    std::wstring entry = L"\\??\\" + path;
-    entry.push_back(L'\0');
-    entry.push_back(L'\0');
-    return PendingRenames().find(entry) != std::wstring::npos;
-}
-
-// For one scope, nobody may change the Session Manager's key: the condition
-// under which Windows (and Wine) refuse to schedule a deletion at restart.
-class SessionManagerReadOnly {
-public:
-    SessionManagerReadOnly() {
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS)
-            return;
-        DWORD size = 0;
-        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
-        saved_.resize(size);
-        if (size == 0 || RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
-            return;
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        PSID everyone = nullptr;
-        AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-        EXPLICIT_ACCESSW access = {};
-        access.grfAccessPermissions = KEY_READ | WRITE_DAC;
-        access.grfAccessMode = SET_ACCESS;
-        access.grfInheritance = NO_INHERITANCE;
-        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-        access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-        PACL acl = nullptr;
-        SetEntriesInAclW(1, &access, nullptr, &acl);
-        SECURITY_DESCRIPTOR descriptor;
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-        active_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-        LocalFree(acl);
-        FreeSid(everyone);
-    }
-    ~SessionManagerReadOnly() {
-        if (active_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    bool active() const { return active_; }
-
-private:
-    HKEY key_ = nullptr;
-    std::vector<BYTE> saved_;
-    bool active_ = false;
-};
 
 // Holds a file open the way a running program's file is in use: without
 // FILE_SHARE_DELETE, so that it cannot be deleted.
@@ -652,7 +579,7 @@ TEST_F(AccessControlPageTest, DestroyFileThatCanNeitherBeDeletedNorScheduledEnds
     {
         FileInUse inUse(program);
         ASSERT_TRUE(inUse.held());
-        SessionManagerReadOnly readOnly;
+        KeyReadOnly readOnly(kSessionManagerKey);
         ASSERT_TRUE(readOnly.active());
         BoxAnswerer question(L"Are you sure?", IDYES);
         BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDYES);
@@ -758,4 +685,113 @@ TEST_F(AccessControlPageTest, DecisionsFromAnotherThreadWhileTheWindowThreadRefr
         EXPECT_EQ(Detail(1), RightText(last & 7u, ~last & 7u, 2)) << p;
         EXPECT_EQ(Detail(2), RightText(last & 7u, ~last & 7u, 4)) << p;
     }
+}
+
+// Any process can send the page's private messages and notifications, with
+// parameters that point nowhere in this process.
+TEST_F(AccessControlPageTest, MessagesWithForeignParametersNeitherCrashNorChangeThePage) {
+    const std::wstring program = folder.MakeFile(L"steady.exe");
+    StoreRights(program, {0x0, 0x1});
+    Open();
+    for (const LPARAM junk : {LPARAM(0), LPARAM(0x10), LPARAM(-1), LPARAM(0x7FFE0000)}) {
+        page->HandleMessage(WM_APP + 0x135, 0, junk);
+        page->HandleMessage(WM_NOTIFY, 0, junk);
+    }
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Cell(0, 2), program);
+    // A saved decision still reaches the page from another thread.
+    const std::wstring later = folder.MakeFile(L"later.exe");
+    std::thread link([&] { page->UpdateProgram(later, 0x2, 0x0); });
+    EXPECT_TRUE(PumpUntil([&] { return Rows() == 2; }, 5000));
+    link.join();
+    EXPECT_EQ(Cell(1, 2), later);
+}
+
+namespace {
+
+bool ProtectEverything(const wchar_t*) { return true; }
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+}  // namespace
+
+// Windows File Protection keeps the file; the record naming it may have been
+// written by any program running as the user.
+TEST_F(AccessControlPageTest, DestroyFileRefusesAFileThatWindowsProtects) {
+    const std::wstring program = folder.MakeFile(L"protected.exe");
+    StoreRights(program, {0x0, 0x1});
+    Open();
+    Select(0);
+    SeamOverride<FileProtectionCheck> protection{fileProtectionCheck, ProtectEverything};
+    BoxAnswerer refusal(L"File Protected", IDOK);
+    BoxAnswerer question(L"Are you sure?", IDNO, 2000);
+    ClickDestroy();
+    const BoxSeen seen = refusal.Result();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, L"The file \"" + program +
+                             L"\" is protected by Windows File Protection.  Quenvar Lockmere will not destroy it.");
+    EXPECT_EQ(seen.owner, BoxOwner());
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_WARNING));
+    EXPECT_FALSE(question.Result().found);
+    EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(AccessControlPageTest, DestroyFileRefusesTheSystemsOwnInstalledFiles) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring own = std::wstring(windows) + L"\\QuenvarDll.dll";
+    {
+        HANDLE file = CreateFileW(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (const std::wstring& program : {own, std::wstring(self)}) {
+        ClearStoredRights();
+        StoreRights(program, {0x0, 0x1});
+        page.reset();
+        Open();
+        Select(0);
+        BoxAnswerer refusal(L"File Protected", IDOK);
+        // Were the file not refused, whatever followed must not wait for ever.
+        BoxAnswerer question(L"Are you sure?", IDNO, 2000);
+        ClickDestroy();
+        const BoxSeen seen = refusal.Result();
+        ASSERT_TRUE(seen.found) << std::string(program.begin(), program.end());
+        EXPECT_EQ(seen.text, L"The file \"" + program +
+                                 L"\" belongs to Quenvar Lockmere itself.  Quenvar Lockmere will not destroy it.");
+        EXPECT_FALSE(question.Result().found);
+        EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
+    }
+    DeleteFileW(own.c_str());
+}
+
+TEST_F(AccessControlPageTest, DestroyFileThatCannotBeDeletedKeepsItsAttributes) {
+    const std::wstring program = folder.MakeFile(L"hidden.exe");
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    ASSERT_TRUE(SetFileAttributesW(program.c_str(), kept));
+    StoreRights(program, {0x0, 0x1});
+    Open();
+    Select(0);
+    ForgetPendingDeletions();
+    {
+        FileInUse inUse(program);
+        ASSERT_TRUE(inUse.held());
+        BoxAnswerer question(L"Are you sure?", IDYES);
+        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDNO);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+        ASSERT_TRUE(schedule.Result().found);
+    }
+    EXPECT_EQ(Attributes(program) & kept, kept);
+    {
+        // Declined at the first question: nothing is touched.
+        BoxAnswerer question(L"Are you sure?", IDNO);
+        ClickDestroy();
+        ASSERT_TRUE(question.Result().found);
+    }
+    EXPECT_EQ(Attributes(program) & kept, kept);
+    EXPECT_FALSE(ListsPending(program));
+    SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

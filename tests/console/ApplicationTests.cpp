@@ -1,9 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RightsTestSupport.h"
+#include "common/PipeProtocol.h"
+#include "common/RestartRoutine.h"
+#include "common/UniqueResource.h"
 #include "console/Application.h"
 #include "console/Uninstall.h"
+#include "ui/SeamOverride.h"
+#include "ui/UiTestSupport.h"
 
 using namespace quenvar;
+using namespace quenvar::testing;
+
+namespace {
+
+int restarts = 0;
+void CountRestart() { ++restarts; }
+
+}  // namespace
 
 TEST(ApplicationCommandLine, OnlyTheExactTailSlashUUninstalls) {
     EXPECT_TRUE(IsUninstallCommand("/U"));
@@ -33,4 +54,170 @@ TEST(ApplicationUninstall, AnOverlongFolderIsCutWithinTheBuffer) {
     const std::wstring folder(2000, L'f');
     for (const std::wstring& path : UninstallDeletions(folder.c_str(), folder.c_str(), folder.c_str()))
         EXPECT_EQ(path.size(), 1023u);
+}
+
+TEST(ApplicationUninstall, AFolderThatCouldNotBeFoundSchedulesNothingInIt) {
+    const std::vector<std::wstring> paths = UninstallDeletions(L"", L"C:\\Programs", L"");
+    const std::vector<std::wstring> expected = {
+        L"C:\\Programs\\Quenvar Lockmere\\ReadMe.rtf",
+        L"C:\\Programs\\Quenvar Lockmere\\License.rtf",
+        L"C:\\Programs\\Quenvar Lockmere\\Lockmere Help.chm",
+        L"C:\\Programs\\Quenvar Lockmere",
+    };
+    EXPECT_EQ(paths, expected);
+    EXPECT_TRUE(UninstallDeletions(L"", L"", L"").empty());
+}
+
+namespace {
+
+constexpr const wchar_t* kServiceKey = L"System\\CurrentControlSet\\Services\\QuenvarSvc";
+constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere";
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+bool KeyExists(const wchar_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void MakeKey(const wchar_t* path) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const wchar_t value[] = L"x";
+    RegSetValueExW(key, L"Marker", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof(value));
+    RegCloseKey(key);
+}
+
+// The service's pipe for one uninstall: records the command it receives and
+// what the installation looked like at that moment.
+class DisableCommandReceiver {
+public:
+    DisableCommandReceiver()
+        : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
+                                 1024, 1024, 0, nullptr)) {
+        thread_ = std::thread([this] {
+            if (!ConnectNamedPipe(pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+            uint32_t command = 0;
+            DWORD moved = 0;
+            if (!ReadFile(pipe_.get(), &command, sizeof(command), &moved, nullptr) || moved != sizeof(command)) return;
+            received = command;
+            keysThen = KeyExists(kServiceKey) && KeyExists(kUninstallKey);
+            renamesThen = PendingRenames();
+        });
+    }
+    ~DisableCommandReceiver() { Finish(); }
+    // Ends the wait for a client that never came.
+    void Finish() {
+        if (!thread_.joinable()) return;
+        UniqueHandle nudge(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        nudge.reset();
+        thread_.join();
+    }
+
+    uint32_t received = 0;
+    bool keysThen = false;
+    std::wstring renamesThen;
+
+private:
+    UniqueHandle pipe_;
+    std::thread thread_;
+};
+
+SC_HANDLE NoAdministrativeRights(DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+class UninstallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PrepareWindows();
+        restarts = 0;
+        ForgetPendingDeletions();
+        MakeKey(kServiceKey);
+        MakeKey(kUninstallKey);
+    }
+    void TearDown() override {
+        SHDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey);
+        SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+        ForgetPendingDeletions();
+    }
+    SeamOverride<void (*)()> restart{restartRoutine, CountRestart};
+};
+
+}  // namespace
+
+TEST_F(UninstallTest, TheDisableCommandGoesBeforeAnyDeletion) {
+    DisableCommandReceiver service;
+    BoxAnswerer sure(L"Are You Sure?", IDYES);
+    BoxAnswerer reboot(L"Reboot?", IDNO);
+    EXPECT_EQ(RunUninstall(), 0);
+    ASSERT_TRUE(sure.Result().found);
+    service.Finish();
+    EXPECT_EQ(service.received, DisableGuardCode);
+    EXPECT_TRUE(service.keysThen);
+    EXPECT_EQ(service.renamesThen.find(L"Quenvar"), std::wstring::npos);
+    // And then everything went.
+    EXPECT_FALSE(KeyExists(kServiceKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_NE(PendingRenames().find(L"QuenvarUI.exe"), std::wstring::npos);
+    const BoxSeen told = reboot.Result();
+    ASSERT_TRUE(told.found);
+    EXPECT_EQ(told.text.rfind(L"Quenvar Lockmere has been uninstalled.", 0), 0u);
+    EXPECT_EQ(restarts, 0);
+}
+
+TEST_F(UninstallTest, WithoutAdministrativeRightsNothingIsChangedAndTheUserIsTold) {
+    SeamOverride<ServiceManagerOpener> opener{serviceManagerOpener, NoAdministrativeRights};
+    DisableCommandReceiver service;
+    BoxAnswerer sure(L"Are You Sure?", IDYES);
+    BoxAnswerer refusal(L"Administrative Rights Required", IDOK);
+    BoxAnswerer reboot(L"Reboot?", IDNO, 8000);
+    EXPECT_EQ(RunUninstall(), 0);
+    const BoxSeen seen = refusal.Result();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, L"Quenvar Lockmere can only be uninstalled by a user with administrative rights.  "
+                         L"Nothing has been changed.");
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_FALSE(reboot.Result().found);
+    service.Finish();
+    EXPECT_EQ(service.received, 0u);  // the guard stays on
+    EXPECT_TRUE(KeyExists(kServiceKey));
+    EXPECT_TRUE(KeyExists(kUninstallKey));
+    EXPECT_EQ(PendingRenames().find(L"Quenvar"), std::wstring::npos);
+    EXPECT_EQ(restarts, 0);
+}
+
+// Wine lets the owner delete a key whatever its security says, but it does
+// refuse to change the values of a key that allows only reading.
+TEST_F(UninstallTest, AnEntryThatCouldNotBeRemovedIsNamedInsteadOfClaimingSuccess) {
+    {
+        HKEY run = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t command[] = L"QuenvarUI.exe";
+        RegSetValueExW(run, L"QuenvarUI", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof(command));
+        RegCloseKey(run);
+    }
+    DisableCommandReceiver service;
+    BoxAnswerer sure(L"Are You Sure?", IDYES);
+    BoxAnswerer incomplete(L"Uninstall Incomplete", IDOK, 20000);
+    BoxAnswerer reboot(L"Reboot?", IDNO, 20000);
+    {
+        KeyReadOnly kept(kRunKey);
+        ASSERT_TRUE(kept.active());
+        EXPECT_EQ(RunUninstall(), 0);
+    }
+    const BoxSeen seen = incomplete.Result();
+    EXPECT_FALSE(reboot.Result().found);
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.text, L"Quenvar Lockmere could not be removed completely.  These parts are still installed:\n\n"
+                         L"the value QuenvarUI of HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\"
+                         L"CurrentVersion\\Run");
+    EXPECT_EQ(seen.icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_FALSE(KeyExists(kServiceKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_EQ(restarts, 0);
+    SHDeleteValueW(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI");
 }

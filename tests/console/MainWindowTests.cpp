@@ -304,3 +304,11 @@ TEST_F(MainWindowTest, DestructionRemovesTheTrayIconAndStopsTheNotifications) {
     // A decision saved now has nowhere to go and is dropped.
     ReportSavedRights(program, 0, 1);
 }
+
+// Notifications are sent by the window's own controls; one from another
+// program carries a pointer that means nothing here.
+TEST_F(MainWindowTest, NotificationsWithForeignPointersAreIgnored) {
+    for (const LPARAM junk : {LPARAM(0), LPARAM(0x10), LPARAM(-1), LPARAM(0x7FFE0000)})
+        main->HandleMessage(WM_NOTIFY, 0, junk);
+    EXPECT_EQ(main->currentPage, main->pages[0]);
+}

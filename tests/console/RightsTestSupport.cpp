@@ -1,5 +1,7 @@
 #include "RightsTestSupport.h"
 
+#include <aclapi.h>
+
 #include "client/ProcessRightsCache.h"
 
 namespace quenvar::testing {
@@ -78,6 +80,64 @@ std::wstring TempFolder::MakeFile(const std::wstring& name) {
         CloseHandle(handle);
     }
     return file;
+}
+
+std::wstring PendingRenames() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return L"";
+    std::vector<wchar_t> data(32768, L'\0');
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    const LONG result =
+        RegQueryValueExW(key, kPendingRenames, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return L"";
+    return std::wstring(data.data(), size / sizeof(wchar_t));
+}
+
+void ForgetPendingDeletions() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, kPendingRenames);
+    RegCloseKey(key);
+}
+
+bool ListsPending(const std::wstring& path) {
+    std::wstring entry = L"\\??\\" + path;
+    entry.push_back(L'\0');
+    entry.push_back(L'\0');
+    return PendingRenames().find(entry) != std::wstring::npos;
+}
+
+KeyReadOnly::KeyReadOnly(const wchar_t* path) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS) return;
+    DWORD size = 0;
+    RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+    saved_.resize(size);
+    if (size == 0 || RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
+        return;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = KEY_READ | WRITE_DAC;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
+    PACL acl = nullptr;
+    SetEntriesInAclW(1, &access, nullptr, &acl);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    active_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    LocalFree(acl);
+    FreeSid(everyone);
+}
+
+KeyReadOnly::~KeyReadOnly() {
+    if (active_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
+    if (key_ != nullptr) RegCloseKey(key_);
 }
 
 }  // namespace quenvar::testing

@@ -35,6 +35,33 @@ public:
     std::wstring path;
 };
 
+// The Session Manager's key and its list of renames run at the next restart.
+constexpr const wchar_t* kSessionManagerKey = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
+// The raw list; empty when there is none.
+std::wstring PendingRenames();
+void ForgetPendingDeletions();
+// Whether `path` is listed for deletion (an empty target) at the next restart.
+bool ListsPending(const std::wstring& path);
+
+// For one scope, nobody may change the values of the HKEY_LOCAL_MACHINE key
+// `path` (everyone may only read it and its security). For the Session Manager's key
+// this is the condition under which Windows (and Wine) refuse to schedule a
+// deletion at restart.
+class KeyReadOnly {
+public:
+    explicit KeyReadOnly(const wchar_t* path);
+    ~KeyReadOnly();
+    KeyReadOnly(const KeyReadOnly&) = delete;
+    KeyReadOnly& operator=(const KeyReadOnly&) = delete;
+    bool active() const { return active_; }
+
+private:
+    HKEY key_ = nullptr;
+    std::vector<BYTE> saved_;
+    bool active_ = false;
+};
+
 // What a message box showed: enough to tell its flags apart. Wine does not
 // honour MB_TOPMOST, so topmost is not among them.
 // The console tests' message box helpers, under the names these tests use.

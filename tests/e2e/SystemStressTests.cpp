@@ -131,3 +131,47 @@ TEST(SystemStress, TenThousandEventsOfFiftyRememberedProgramsAreEachAnsweredOnce
     EXPECT_GT(folded, 0u);
     EndProgram(ui);
 }
+
+// The quit message ends the program while the service link thread is busy
+// with a stream of events: the exit must be orderly every time, with code 0.
+TEST(SystemOrderlyExit, QuitMessagesWhileEventsStreamEndTheProgramWithCodeZero) {
+    ASSERT_TRUE(InstallSystem(true));
+    DeriveMachineKey();
+    const std::wstring program = MakeProgramFile(L"C:\\quenvar-exit\\streamer.exe", 7);
+    {
+        UniqueRegKey rights;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Quenvar\\Lockmere\\Rights\\", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, rights.receive(), nullptr),
+                  ERROR_SUCCESS);
+        const Sha1Digest fingerprint = Fingerprint(program.c_str());
+        const RightsRecord record = BuildRecord(0x02, 0x05, fingerprint.data());  // hooks denied: logged
+        RegSetValueExW(rights.get(), program.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
+                       sizeof(record));
+    }
+    standin::StandInDriverClient driver;
+    ASSERT_TRUE(driver.ok());
+    uint32_t nextId = 1;
+    for (int round = 0; round < 5; ++round) {
+        PROCESS_INFORMATION ui = StartProgram(standin::WindowsFolder() + L"\\QuenvarUI.exe", L"");
+        ASSERT_NE(ui.hProcess, nullptr);
+        const DWORD shown = GetTickCount();
+        while (MainWindowOf(ui.dwProcessId) == nullptr && GetTickCount() - shown < 20000) Sleep(50);
+        ASSERT_NE(MainWindowOf(ui.dwProcessId), nullptr);
+        driver.ReadJournal();
+        std::vector<AccessEvent> events;
+        for (int n = 0; n < 3000; ++n, ++nextId)
+            events.push_back(MakeEvent(nextId, nextId % 3, GetCurrentProcessId(), KernelPath(program),
+                                       KernelPath(program), nextId));
+        ASSERT_TRUE(driver.Inject(events));
+        // Quit while the replies are still flowing.
+        const DWORD start = GetTickCount();
+        while (driver.ReadJournal().empty() && GetTickCount() - start < 20000) Sleep(10);
+        Sleep(50 * round);
+        ASSERT_TRUE(PostThreadMessageW(ui.dwThreadId, WM_QUIT, 0, 0));
+        const DWORD code = WaitForExit(ui, 20000);
+        EXPECT_EQ(code, 0u) << "round " << round;
+        EndProgram(ui);
+        // The service keeps the events that were not answered for the next program.
+        Sleep(500);
+    }
+}

@@ -13,7 +13,9 @@
 // QUENVAR_SHOT_SCROLL=1 scrolls the More Information text to its end.
 // "main-log" and "main-access": the program's own main window, opened from its
 // tray icon, on either tab, with log lines and stored decisions about a few
-// programs (the first one selected on the access tab).
+// programs (the first one selected on the access tab). "destroy-refused": the
+// access tab with Destroy File pressed on a file that Windows File Protection
+// covers (a stand-in check says every file is), and the refusal over it.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -21,8 +23,10 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "client/AccessPrompt.h"
+#include "client/ProcessRightsCache.h"
 #include "client/ProgramDetailsDialog.h"
 #include "common/DriverInterface.h"
 #include "ui/AppInstance.h"
@@ -98,11 +102,8 @@ std::wstring Environment(const wchar_t* name, const wchar_t* fallback) {
 }
 
 HWND ShowPrompt(uint32_t breachKind, bool withDetails) {
-    AccessEvent event = {};
-    event.breachKind = breachKind;
     const std::wstring program = Environment(L"QUENVAR_SHOT_PROGRAM", L"C:\\windows\\system32\\notepad.exe");
-    wcsncpy(event.processPath, program.c_str(), kPathUnits - 1);
-    prompt = std::make_unique<AccessPrompt>(event, false);
+    prompt = std::make_unique<AccessPrompt>(breachKind, program);
     if (prompt->window == nullptr) return nullptr;
     prompt->Show();
     if (!withDetails) return prompt->window;
@@ -173,11 +174,9 @@ HWND ShowMainWindow(int tab) {
     return programWindow->window;
 }
 
-bool WriteReady(const wchar_t* path, HWND window) {
+bool WriteReadyRect(const wchar_t* path, const RECT& rect) {
     wchar_t display[256] = {};
     GetEnvironmentVariableW(L"DISPLAY", display, 256);
-    RECT rect = {};
-    GetWindowRect(window, &rect);
     char text[512];
     const int length = std::snprintf(text, sizeof text, "DISPLAY=%ls\nRECT=%ld %ld %ld %ld\n", display, rect.left,
                                      rect.top, rect.right - rect.left, rect.bottom - rect.top);
@@ -187,6 +186,49 @@ bool WriteReady(const wchar_t* path, HWND window) {
     const bool ok = WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) && written == DWORD(length);
     CloseHandle(file);
     return ok;
+}
+
+bool WriteReady(const wchar_t* path, HWND window) {
+    RECT rect = {};
+    GetWindowRect(window, &rect);
+    return WriteReadyRect(path, rect);
+}
+
+bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The refusal is a message box: a helper thread finds it, reports the area of
+// the main window and the box together, and answers it once the shot is taken.
+int ShootDestroyRefusal(const wchar_t* readyFile, const wchar_t* doneFile) {
+    fileProtectionCheck = [](const wchar_t*) { return true; };
+    HWND main = ShowMainWindow(1);
+    if (main == nullptr) return 1;
+    Pump(1500);
+    std::thread watcher([main, readyFile, doneFile] {
+        HWND box = nullptr;
+        for (int i = 0; i < 1000 && box == nullptr; ++i) {
+            box = FindWindowW(L"#32770", L"File Protected");
+            if (box == nullptr || !IsWindowVisible(box)) {
+                box = nullptr;
+                Sleep(20);
+            }
+        }
+        if (box == nullptr) return;
+        Sleep(1000);  // painted
+        RECT mainRect = {}, boxRect = {}, both = {};
+        GetWindowRect(main, &mainRect);
+        GetWindowRect(box, &boxRect);
+        UnionRect(&both, &mainRect, &boxRect);
+        WriteReadyRect(readyFile, both);
+        for (int i = 0; i < 6000 && !Exists(doneFile); ++i) Sleep(20);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    HWND page = programWindow->pages[1]->window;
+    PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDC_DESTROY_FILE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(page, IDC_DESTROY_FILE)));
+    Pump(125000, doneFile);
+    watcher.join();
+    programWindow.reset();
+    return 0;
 }
 
 }  // namespace
@@ -201,6 +243,7 @@ int wmain(int argc, wchar_t** argv) {
     LoadLibraryW(L"RICHED20.DLL");
 
     const std::wstring which = argv[1];
+    if (which == L"destroy-refused") return ShootDestroyRefusal(argv[2], argv[3]);
     HWND shown = nullptr;
     if (which == L"log") shown = ShowLogPage();
     else if (which == L"prompt-screen") shown = ShowPrompt(kScreenAccess, false);

@@ -212,15 +212,20 @@ TEST_F(ModelessDialogTest, WaitingEndsWhenAButtonClosesTheDialog) {
     EXPECT_EQ(dialog.commands, std::vector<int>{IDC_OKAY});
 }
 
-TEST_F(ModelessDialogTest, WaitingStopsAtTheQuitMessageAndLeavesItForTheOuterLoop) {
+// Any process of the desktop can post the quit message. Posted again, it would
+// end every later wait of the thread before its dialog was even painted.
+TEST_F(ModelessDialogTest, WaitingStopsAtTheQuitMessageAndDoesNotPostItAgain) {
     ProbeDialog dialog;
     ASSERT_NE(dialog.window, nullptr);
     PostQuitMessage(7);
     EXPECT_FALSE(dialog.PumpWhileOpen());
     EXPECT_TRUE(dialog.isOpen);
     MSG message;
-    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    // The next wait is the user's again.
+    PostMessageW(dialog.window, WM_COMMAND, MAKEWPARAM(IDC_OKAY, BN_CLICKED), 0);
+    EXPECT_TRUE(dialog.PumpWhileOpen());
+    EXPECT_FALSE(dialog.isOpen);
 }
 
 // The main thread and the service link thread both own dialogs.
