@@ -16,22 +16,23 @@ bool PipeChannel::Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, DW
     return GetOverlappedResult(pipe_, overlapped, moved, FALSE) != FALSE;
 }
 
-bool PipeChannel::Read(void* buffer, DWORD size, DWORD limitMs) {
+template <typename Start>
+bool PipeChannel::Exchange(DWORD size, DWORD limitMs, Start start) {
     if (!ready()) return false;
     OVERLAPPED overlapped = {};
     overlapped.hEvent = done_.get();
     DWORD moved = 0;
-    const BOOL started = ReadFile(pipe_, buffer, size, nullptr, &overlapped);
-    return Finish(started, &overlapped, limitMs, &moved) && moved == size;
+    return Finish(start(&overlapped), &overlapped, limitMs, &moved) && moved == size;
+}
+
+bool PipeChannel::Read(void* buffer, DWORD size, DWORD limitMs) {
+    return Exchange(size, limitMs,
+                    [&](OVERLAPPED* overlapped) { return ReadFile(pipe_, buffer, size, nullptr, overlapped); });
 }
 
 bool PipeChannel::Write(const void* buffer, DWORD size, DWORD limitMs) {
-    if (!ready()) return false;
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = done_.get();
-    DWORD moved = 0;
-    const BOOL started = WriteFile(pipe_, buffer, size, nullptr, &overlapped);
-    return Finish(started, &overlapped, limitMs, &moved) && moved == size;
+    return Exchange(size, limitMs,
+                    [&](OVERLAPPED* overlapped) { return WriteFile(pipe_, buffer, size, nullptr, overlapped); });
 }
 
 bool PipeChannel::AwaitClient() {

@@ -36,6 +36,9 @@ public:
 private:
     // Waits for an operation that ReadFile/WriteFile/ConnectNamedPipe started.
     bool Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, DWORD* moved);
+    // Starts one read or write on this instance's event and finishes it.
+    template <typename Start>
+    bool Exchange(DWORD size, DWORD limitMs, Start start);
 
     HANDLE pipe_;
     UniqueHandle done_;  // manual reset; the I/O calls reset it when they start
