@@ -1,21 +1,42 @@
 #include "service/EventPump.h"
 
+#include <new>
+#include <optional>
+
 #include "service/DriverChannel.h"
 #include "service/Session.h"
 
 namespace quenvar {
+namespace {
+
+void Deny(ServiceContext& service, HANDLE device, uint32_t eventId) {
+    SendReply(service.platform, device, AccessReply{eventId, 0});
+}
+
+}  // namespace
 
 void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service) {
-    const uint32_t sessionId = service.platform.sessionOfProcess(event.processId);
-    Session* session = service.sessions.FindOrCreate(sessionId);
-    if (session == nullptr) {
-        // The table's lock is gone: nobody could ever answer this event.
-        SendReply(service.platform, device, AccessReply{event.eventId, 0});
-        return;
+    // An event whose process has gone is still answered: it goes to session 0.
+    uint32_t sessionId = 0;
+    if (!service.platform.sessionOfProcess(event.processId, &sessionId)) sessionId = 0;
+    bool deniedAtOnce = false;
+    bool queued = false;
+    std::optional<AccessEvent> dropped;
+    try {
+        Session* session = service.sessions.FindOrCreate(sessionId);
+        if (session != nullptr) {
+            if (event.breachKind == kScreenAccess && session->AttachedWorker() == 0) {
+                Deny(service, device, event.eventId);
+                deniedAtOnce = true;
+            }
+            queued = session->Enqueue(event, deniedAtOnce, &dropped);
+        }
+    } catch (const std::bad_alloc&) {
+        queued = false;
     }
-    if (event.breachKind == kScreenAccess && session->AttachedWorker() == 0)
-        SendReply(service.platform, device, AccessReply{event.eventId, 0});
-    session->Enqueue(event);
+    // The driver must never wait for an answer nobody can give.
+    if (!queued && !deniedAtOnce) Deny(service, device, event.eventId);
+    if (dropped) Deny(service, device, dropped->eventId);
 }
 
 void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer) {
@@ -32,7 +53,13 @@ void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer) {
 
 void RunEventPump(HANDLE device, ServiceContext& service) {
     AccessEvent buffer = {};
-    for (;;) PumpOneEvent(device, service, &buffer);
+    for (;;) {
+        try {
+            PumpOneEvent(device, service, &buffer);
+        } catch (const std::bad_alloc&) {
+            // RouteEvent answers what it could not queue; nothing else allocates.
+        }
+    }
 }
 
 }  // namespace quenvar

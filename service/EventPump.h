@@ -10,6 +10,8 @@ namespace quenvar {
 
 // Queues the event for its session; a screen access of a session that no client
 // serves is denied to the driver at once (and still queued for a later client).
+// An event that cannot be queued, and the oldest event that a full queue drops,
+// are denied unless they were already.
 void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service);
 
 // One pass: wait for the driver, fetch the oldest event, route it.

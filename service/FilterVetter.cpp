@@ -81,6 +81,9 @@ bool FilterVetter::ReadMachineIdentity() {
 }
 
 FilterVetter::PassOutcome FilterVetter::RunPass() {
+    // Only the pass at service start may offer the restart, however it ends.
+    const bool startPass = firstPass;
+    firstPass = false;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyboardClassKey, 0, KEY_ALL_ACCESS, classKey.receive()) !=
         ERROR_SUCCESS) {
         classKey.release();
@@ -122,8 +125,7 @@ FilterVetter::PassOutcome FilterVetter::RunPass() {
     RegSetValueExW(productKey.get(), L"KnownFilterDriversBin", 0, REG_BINARY, digest.data(),
                    static_cast<DWORD>(digest.size()));
 
-    if (firstPass && anyDenied && ask(kRestartText, L"Reboot?", kRestartStyle) == IDYES) restartRoutine();
-    firstPass = false;
+    if (startPass && anyDenied && ask(kRestartText, L"Reboot?", kRestartStyle) == IDYES) restartRoutine();
     return PassOutcome::kVetted;
 }
 
@@ -155,7 +157,14 @@ void FilterVetter::EndPass() {
 }
 
 void FilterVetter::Run() {
-    for (;;) WaitForNextChange(RunPass());
+    for (;;) {
+        try {
+            WaitForNextChange(RunPass());
+        } catch (const std::bad_alloc&) {
+            // The lists of a pass could not be built: wait for the next change.
+            WaitForNextChange(PassOutcome::kNoFilters);
+        }
+    }
 }
 
 DWORD WINAPI FilterVetterThread(LPVOID) {

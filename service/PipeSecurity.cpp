@@ -11,28 +11,42 @@ OwnedSecurityDescriptor::OwnedSecurityDescriptor() : memory_(LocalAlloc(LPTR, SE
 }
 
 bool BuildPipeAcl(OwnedAcl* acl) {
+    const UniqueSid network = MakeSid(5, 1, SECURITY_NETWORK_RID);  // S-1-5-2
     WellKnownSid everyone(WellKnownSid::kEveryone);
     WellKnownSid administrators(WellKnownSid::kAdministrators);
-    EXPLICIT_ACCESSW entries[2] = {};
+    if (!network || !everyone.get() || !administrators.get()) return false;
     const struct {
+        ACCESS_MODE mode;
         DWORD rights;
         PSID sid;
-    } grants[2] = {{GENERIC_READ | GENERIC_WRITE, everyone.get()},
-                   {GENERIC_ALL, administrators.get()}};
-    for (int i = 0; i < 2; ++i) {
+        TRUSTEE_TYPE type;
+    } grants[] = {
+        // Deny first: a network logon is also in Everyone.
+        {DENY_ACCESS, FILE_ALL_ACCESS, network.get(), TRUSTEE_IS_WELL_KNOWN_GROUP},
+        {SET_ACCESS, kEveryonePipeAccess, everyone.get(), TRUSTEE_IS_WELL_KNOWN_GROUP},
+        {SET_ACCESS, FILE_ALL_ACCESS, administrators.get(), TRUSTEE_IS_ALIAS},
+    };
+    EXPLICIT_ACCESSW entries[3] = {};
+    for (int i = 0; i < 3; ++i) {
         entries[i].grfAccessPermissions = grants[i].rights;
-        entries[i].grfAccessMode = SET_ACCESS;
+        entries[i].grfAccessMode = grants[i].mode;
         entries[i].grfInheritance = NO_INHERITANCE;
         entries[i].Trustee.pMultipleTrustee = nullptr;
         entries[i].Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
         entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        entries[i].Trustee.TrusteeType = i == 0 ? TRUSTEE_IS_WELL_KNOWN_GROUP : TRUSTEE_IS_ALIAS;
+        entries[i].Trustee.TrusteeType = grants[i].type;
         entries[i].Trustee.ptstrName = static_cast<LPWSTR>(grants[i].sid);
     }
     PACL built = nullptr;
-    if (SetEntriesInAclW(2, entries, nullptr, &built) != ERROR_SUCCESS) return false;
+    if (SetEntriesInAclW(3, entries, nullptr, &built) != ERROR_SUCCESS) return false;
     acl->reset(built);
     return true;
+}
+
+void PipeSecurity::Build() {
+    ready_ = descriptor_.get() != nullptr && BuildPipeAcl(&acl_) &&
+             SetSecurityDescriptorDacl(descriptor_.get(), TRUE, acl_.get(), FALSE);
+    attributes_ = {sizeof(attributes_), descriptor_.get(), FALSE};
 }
 
 }  // namespace quenvar

@@ -1,4 +1,7 @@
-// The pipe's security: Everyone may read and write, Administrators have full control.
+// The pipe's security. Everyone may read and write data but not create
+// instances of the name (FILE_CREATE_PIPE_INSTANCE), so no other program can
+// pose as the service; network logons are denied; Administrators have full
+// control.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +9,9 @@
 #include "common/UniqueResource.h"
 
 namespace quenvar {
+
+// What Everyone may do: read and write data, never create an instance.
+constexpr DWORD kEveryonePipeAccess = (FILE_GENERIC_READ | FILE_GENERIC_WRITE) & ~FILE_CREATE_PIPE_INSTANCE;
 
 // An ACL allocated by SetEntriesInAclW, freed with LocalFree.
 class OwnedAcl {
@@ -29,7 +35,28 @@ private:
     UniqueLocalMemory memory_;
 };
 
-// Builds the pipe's DACL; false when SetEntriesInAclW fails.
+// Builds the pipe's DACL, the denial of network logons first; false when
+// SetEntriesInAclW fails.
 bool BuildPipeAcl(OwnedAcl* acl);
+
+// The DACL in a descriptor, and the attributes that CreateNamedPipeW takes
+// (handles not inheritable).
+class PipeSecurity {
+public:
+    PipeSecurity() { Build(); }
+    PipeSecurity(const PipeSecurity&) = delete;
+    PipeSecurity& operator=(const PipeSecurity&) = delete;
+
+    // Builds everything again; ready() tells whether it worked.
+    void Build();
+    bool ready() const { return ready_; }
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    OwnedAcl acl_;
+    OwnedSecurityDescriptor descriptor_;
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool ready_ = false;
+};
 
 }  // namespace quenvar

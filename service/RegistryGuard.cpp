@@ -1,5 +1,7 @@
 #include "service/RegistryGuard.h"
 
+#include <new>
+
 #include "common/UniqueResource.h"
 #include "service/InstallationFootprint.h"
 
@@ -19,13 +21,23 @@ void OpenGuardedKeys(UniqueRegKey (&keys)[kGuardedKeyCount]) {
 
 }  // namespace
 
+// Creates the guard's four events, trying again each second until all exist: a
+// missing event would make every wait fail at once and the guard rewrite the
+// footprint without any change.
+void CreateChangeEvents(UniqueHandle (&changed)[kGuardedKeyCount], HANDLE (&waitable)[kGuardedKeyCount]) {
+    for (size_t i = 0; i < kGuardedKeyCount; ++i) {
+        while (!changed[i]) {
+            changed[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!changed[i]) Sleep(1000);
+        }
+        waitable[i] = changed[i].get();
+    }
+}
+
 void RunRegistryGuard(ServiceContext& service) {
     UniqueHandle changed[kGuardedKeyCount];
     HANDLE waitable[kGuardedKeyCount];
-    for (size_t i = 0; i < kGuardedKeyCount; ++i) {
-        changed[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        waitable[i] = changed[i].get();
-    }
+    CreateChangeEvents(changed, waitable);
     UniqueRegKey keys[kGuardedKeyCount];
     for (;;) {
         while (!service.guardEnabled) Sleep(1000);
@@ -33,18 +45,20 @@ void RunRegistryGuard(ServiceContext& service) {
         OpenGuardedKeys(keys);
         for (size_t i = 0; i < kGuardedKeyCount; ++i)
             if (keys[i]) RegNotifyChangeKeyValue(keys[i].get(), FALSE, kNotifyFilter, changed[i].get(), TRUE);
-        WaitForMultipleObjects(kGuardedKeyCount, waitable, FALSE, INFINITE);
+        const DWORD woken = WaitForMultipleObjects(kGuardedKeyCount, waitable, FALSE, INFINITE);
 
         // Changes within this second are covered by one rewrite, and a disable
         // command sent just before an uninstall's deletions prevents it.
         Sleep(1000);
+        // A wait that failed saw no change: nothing is written after it.
+        const bool changeSeen = woken < WAIT_OBJECT_0 + kGuardedKeyCount;
         for (size_t i = 0; i < kGuardedKeyCount; ++i) {
             // Closing a key with an armed notification signals its event, so
             // the reset comes after the close.
             keys[i].reset();
             ResetEvent(changed[i].get());
         }
-        if (!service.guardEnabled) continue;
+        if (!service.guardEnabled || !changeSeen) continue;
 
         // Written while nothing is armed, so the guard's own writes do not wake it.
         OpenGuardedKeys(keys);
@@ -54,6 +68,15 @@ void RunRegistryGuard(ServiceContext& service) {
     }
 }
 
-DWORD WINAPI RegistryGuardThread(LPVOID) { RunRegistryGuard(TheService()); }
+DWORD WINAPI RegistryGuardThread(LPVOID) {
+    for (;;) {
+        try {
+            RunRegistryGuard(TheService());
+        } catch (const std::bad_alloc&) {
+            // Only building a value's data allocates; start over after a pause.
+            Sleep(1000);
+        }
+    }
+}
 
 }  // namespace quenvar

@@ -2,6 +2,8 @@
 // status handed to every client and the registry guard's switch.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 
@@ -10,11 +12,19 @@
 
 namespace quenvar {
 
+// How long a client may keep a worker waiting on the pipe.
+struct PipeLimits {
+    DWORD helloMs = 5000;         // for its whole hello
+    DWORD eventTakenMs = 10000;   // to take an event (or the status) off the pipe
+    DWORD createRetryMs = 1000;   // pause before creating a pipe instance again
+};
+
 struct ServiceContext {
     explicit ServiceContext(const ServicePlatform& platform) : platform(platform) {}
 
     const ServicePlatform& platform;
     SessionTable sessions;
+    PipeLimits limits;
     // Written once at start-up before the pipe server runs; read by every worker.
     std::atomic<uint32_t> driverStatus{0};
     // 1 = the registry guard restores the installation's entries.

@@ -1,7 +1,9 @@
 #include "service/ServicePlatform.h"
 
 #include "common/DriverInterface.h"
+#include "common/UniqueResource.h"
 #include "service/DriverChannel.h"
+#include "service/WellKnownSid.h"
 
 namespace quenvar {
 namespace {
@@ -17,16 +19,41 @@ BOOL ControlDevice(HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
     return DeviceIoControl(device, code, in, inSize, out, outSize, returned, nullptr);
 }
 
-uint32_t SessionOfProcess(uint32_t processId) {
-    DWORD sessionId = 0;
-    // A process that has already gone leaves session 0.
-    ProcessIdToSessionId(processId, &sessionId);
-    return sessionId;
+bool SessionOfProcess(uint32_t processId, uint32_t* sessionId) {
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(processId, &session)) return false;
+    *sessionId = session;
+    return true;
+}
+
+// Membership of the thread's impersonation token.
+bool TokenHolds(PSID sid) {
+    BOOL member = FALSE;
+    return sid != nullptr && CheckTokenMembership(nullptr, sid, &member) && member;
 }
 
 }  // namespace
 
-const ServicePlatform kWin32ServicePlatform = {OpenQuenvarDevice, CloseDevice, ControlDevice,
-                                               SessionOfProcess};
+bool IdentifyPipeClient(HANDLE pipe, ClientIdentity* identity) {
+    if (!ImpersonateNamedPipeClient(pipe)) return false;
+    bool known = false;
+    {
+        UniqueHandle token;
+        DWORD session = 0, size = 0;
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.receive()) &&
+            GetTokenInformation(token.get(), TokenSessionId, &session, sizeof(session), &size)) {
+            identity->sessionId = session;
+            identity->administrator = TokenHolds(WellKnownSid(WellKnownSid::kAdministrators).get()) ||
+                                      TokenHolds(MakeSid(5, 1, SECURITY_LOCAL_SYSTEM_RID).get());
+            known = true;
+        }
+    }
+    // A thread that cannot drop the client's identity must not go on as the client.
+    if (!RevertToSelf()) ExitThread(0);
+    return known;
+}
+
+const ServicePlatform kWin32ServicePlatform = {OpenQuenvarDevice, CloseDevice,        ControlDevice,
+                                               SessionOfProcess,  IdentifyPipeClient, CreateNamedPipeW};
 
 }  // namespace quenvar

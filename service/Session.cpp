@@ -1,5 +1,7 @@
 #include "service/Session.h"
 
+#include <new>
+
 #include "common/MutexLock.h"
 #include "service/SessionTable.h"
 
@@ -8,9 +10,10 @@ namespace quenvar {
 // Every operation that takes `lock` and does not get it leaves the session as it
 // is and answers as an empty, unattached session would.
 
-Session::Session(SessionTable& table, uint32_t sessionId)
+Session::Session(SessionTable& table, uint32_t sessionId, size_t queueBound)
     : table(table),
       sessionId(sessionId),
+      queueBound(queueBound == 0 ? 1 : queueBound),
       lock(CreateMutexW(nullptr, FALSE, nullptr)),
       eventsAvailable(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     table.Insert(sessionId, this);
@@ -24,24 +27,35 @@ Session::~Session() {
     pendingEvents.clear();
 }
 
-void Session::Enqueue(const AccessEvent& event) {
+bool Session::Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional<AccessEvent>* mustDeny) {
+    mustDeny->reset();
     MutexLock hold(lock.get());
-    if (!hold.held()) return;
-    pendingEvents.push_back(event);
+    if (!hold.held()) return false;
+    try {
+        pendingEvents.push_back(QueuedEvent{event, deniedAtOnce});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (pendingEvents.size() > queueBound) {
+        if (!pendingEvents.front().deniedAtOnce) *mustDeny = pendingEvents.front().event;
+        pendingEvents.pop_front();
+        ++droppedEvents;
+    }
     SetEvent(eventsAvailable.get());
+    return true;
 }
 
 bool Session::PeekFront(AccessEvent* out) {
     MutexLock hold(lock.get());
     if (!hold.held() || pendingEvents.empty()) return false;
-    *out = pendingEvents.front();
+    *out = pendingEvents.front().event;
     return true;
 }
 
-void Session::PopFront() {
+void Session::PopFront(uint32_t eventId) {
     MutexLock hold(lock.get());
     if (!hold.held()) return;
-    if (!pendingEvents.empty()) pendingEvents.pop_front();
+    if (!pendingEvents.empty() && pendingEvents.front().event.eventId == eventId) pendingEvents.pop_front();
     if (pendingEvents.empty()) ResetEvent(eventsAvailable.get());
 }
 
@@ -56,10 +70,11 @@ bool Session::Attach(uint32_t threadId) {
     return true;
 }
 
-void Session::Detach() {
+void Session::Detach(uint32_t threadId) {
     MutexLock hold(lock.get());
     if (!hold.held()) return;
-    if (workerThreadId != 0) {
+    // A refused client's worker must not end the attachment of the one served.
+    if (threadId != 0 && workerThreadId == threadId) {
         lastWorkerThreadId = workerThreadId;
         workerThreadId = 0;
     }
@@ -78,6 +93,11 @@ uint32_t Session::LastWorker() {
 size_t Session::QueuedEvents() {
     MutexLock hold(lock.get());
     return hold.held() ? pendingEvents.size() : 0;
+}
+
+uint32_t Session::DroppedEvents() {
+    MutexLock hold(lock.get());
+    return hold.held() ? droppedEvents : 0;
 }
 
 }  // namespace quenvar

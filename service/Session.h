@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <optional>
 
 #include "common/DriverInterface.h"
 #include "common/UniqueResource.h"
@@ -17,37 +18,60 @@ class SessionTable;
 
 class Session {
 public:
+    // About 4.5 MB of events: a session whose program never answers cannot
+    // exhaust the service.
+    static constexpr size_t kQueueBound = 4096;
+
     // Enters itself in the table under its id, replacing any entry of that id.
-    Session(SessionTable& table, uint32_t sessionId);
+    Session(SessionTable& table, uint32_t sessionId, size_t queueBound = kQueueBound);
     virtual ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     uint32_t id() const { return sessionId; }
+    // False when its lock or its event could not be created; such a session is
+    // never used.
+    bool usable() const { return lock.valid() && eventsAvailable.valid(); }
 
-    void Enqueue(const AccessEvent& event);
+    // Appends a copy; deniedAtOnce records that the driver already has a "deny"
+    // for it. A full queue drops its oldest event first; when that one was not
+    // denied yet it is handed back in *mustDeny so that the caller answers it.
+    // False when the event could not be queued (no lock, no memory).
+    bool Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional<AccessEvent>* mustDeny);
     // Copies the oldest event without removing it; false when the queue is empty.
     bool PeekFront(AccessEvent* out);
-    void PopFront();
+    // Removes the oldest event if it is the one with this id (it may have been
+    // dropped from a full queue while its answer was awaited).
+    void PopFront(uint32_t eventId);
     // Waits for eventsAvailable without taking the lock.
     void WaitForEvents(DWORD milliseconds);
 
     // Attaches the thread when no worker is attached; true when the caller is now
     // the session's one consumer. Check and attach are one step under the lock.
     bool Attach(uint32_t threadId);
-    void Detach();
+    // Ends the attachment of that thread only.
+    void Detach(uint32_t threadId);
     uint32_t AttachedWorker();
     uint32_t LastWorker();
     size_t QueuedEvents();
+    // Events dropped from the full queue so far.
+    uint32_t DroppedEvents();
 
 private:
+    struct QueuedEvent {
+        AccessEvent event;
+        bool deniedAtOnce;
+    };
+
     SessionTable& table;
     uint32_t sessionId;
+    const size_t queueBound;
     UniqueHandle lock;
-    std::list<AccessEvent> pendingEvents;
+    std::list<QueuedEvent> pendingEvents;
     UniqueHandle eventsAvailable;  // manual reset; reset only when the queue empties
     uint32_t workerThreadId = 0;
     uint32_t lastWorkerThreadId = 0;
+    uint32_t droppedEvents = 0;
 };
 
 }  // namespace quenvar

@@ -1,5 +1,7 @@
 #include "service/SessionTable.h"
 
+#include <new>
+
 #include "common/MutexLock.h"
 #include "service/Session.h"
 
@@ -23,8 +25,13 @@ Session* SessionTable::FindOrCreate(uint32_t sessionId) {
     MutexLock hold(sessionTableLock.get());
     if (!hold.held()) return nullptr;
     Session* session = Find(sessionId);
+    if (session != nullptr) return session;
     // Deliberately not owned here: sessions live as long as the service.
-    if (session == nullptr) session = new Session(*this, sessionId);  // enters itself
+    session = new (std::nothrow) Session(*this, sessionId);  // enters itself
+    if (session != nullptr && !session->usable()) {
+        delete session;  // without its lock or event it could only spin or fail
+        session = nullptr;
+    }
     return session;
 }
 

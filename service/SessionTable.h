@@ -24,7 +24,9 @@ public:
     // sessionTableLock: a Win32 mutex, so the owning thread may take it again.
     HANDLE lock() const { return sessionTableLock.get(); }
 
-    // Both give null when sessionTableLock cannot be taken.
+    // Both give null when sessionTableLock cannot be taken; FindOrCreate also when
+    // a session cannot be made (no memory, no handles). May throw std::bad_alloc
+    // from the table itself.
     Session* Find(uint32_t sessionId);
     // Find and create as one step under sessionTableLock. The session is never
     // deleted by the service: it outlives its clients with its queue, and the

@@ -1,11 +1,15 @@
 #include "service/SessionWorker.h"
 
 #include <memory>
+#include <new>
+#include <optional>
 #include <utility>
 
 #include "common/DriverInterface.h"
 #include "common/PipeProtocol.h"
 #include "service/DriverChannel.h"
+#include "service/HelloCheck.h"
+#include "service/PipeChannel.h"
 #include "service/Session.h"
 
 namespace quenvar {
@@ -13,70 +17,90 @@ namespace {
 
 constexpr DWORD kIdleProbeMs = 250;
 
-bool ReadExactly(HANDLE pipe, void* buffer, DWORD size) {
-    DWORD moved = 0;
-    return ReadFile(pipe, buffer, size, &moved, nullptr) && moved == size;
-}
+// Ends this worker's attachment however the serving ends.
+class Attachment {
+public:
+    Attachment(Session& session, uint32_t threadId) : session_(session), threadId_(threadId) {}
+    ~Attachment() { session_.Detach(threadId_); }
+    Attachment(const Attachment&) = delete;
+    Attachment& operator=(const Attachment&) = delete;
 
-bool WriteExactly(HANDLE pipe, const void* buffer, DWORD size) {
-    DWORD moved = 0;
-    return WriteFile(pipe, buffer, size, &moved, nullptr) && moved == size;
-}
-
-// A connected instance whose client has closed its end answers ERROR_NO_DATA.
-bool ClientHasLeft(HANDLE pipe) {
-    return !ConnectNamedPipe(pipe, nullptr) && GetLastError() == ERROR_NO_DATA;
-}
+private:
+    Session& session_;
+    uint32_t threadId_;
+};
 
 // Sends queued events one at a time until the client fails or leaves.
-void ServeQueue(HANDLE pipe, Session& session, HANDLE device, const ServicePlatform& platform) {
+void ServeQueue(PipeChannel& pipe, Session& session, HANDLE device, const ServiceContext& service) {
     AccessEvent event;
     AccessReply reply;
     for (;;) {
         session.WaitForEvents(kIdleProbeMs);
         if (!session.PeekFront(&event)) {
-            if (ClientHasLeft(pipe)) return;
+            if (pipe.ClientHasLeft()) return;
             continue;
         }
-        if (!WriteExactly(pipe, &event, sizeof(event))) return;
+        // A client that does not take its event in time ends the connection; the
+        // event stays first in the queue.
+        if (!pipe.Write(&event, sizeof(event), service.limits.eventTakenMs)) return;
         // No time-out: the user may take as long as they like over a prompt.
-        if (!ReadExactly(pipe, &reply, sizeof(reply))) return;
+        if (!pipe.Read(&reply, sizeof(reply), INFINITE)) return;
         if (reply.eventId != event.eventId) return;
-        session.PopFront();
-        SendReply(platform, device, reply);  // the client's bytes, unchanged
+        session.PopFront(event.eventId);
+        SendReply(service.platform, device, reply);  // the client's bytes, unchanged
     }
+}
+
+void RunGuardCommand(ClientHello hello, ServiceContext& service) {
+    const bool enable = hello == EnableGuardCode;
+    SendGuardRequest(service.platform, enable ? IOCTL_ENABLE_GUARD : IOCTL_DISABLE_GUARD);
+    service.guardEnabled = enable ? 1 : 0;
 }
 
 }  // namespace
 
 void ServeClient(UniqueHandle pipe, ServiceContext& service) {
     const ServicePlatform& platform = service.platform;
+    PipeChannel channel(pipe.get());
     ClientHello hello = 0;
-    if (!ReadExactly(pipe.get(), &hello, sizeof(hello))) return;
-    if (hello == EnableGuardCode || hello == DisableGuardCode) {
-        pipe.reset();  // no answer to a command
-        const bool enable = hello == EnableGuardCode;
-        SendGuardRequest(platform, enable ? IOCTL_ENABLE_GUARD : IOCTL_DISABLE_GUARD);
-        service.guardEnabled = enable ? 1 : 0;
+    // A connection that has not said who it is in time is closed.
+    if (!channel.Read(&hello, sizeof(hello), service.limits.helloMs)) return;
+    std::optional<ClientIdentity> client;
+    ClientIdentity identity;
+    if (platform.identifyClient(pipe.get(), &identity)) client = identity;
+
+    if (IsGuardCommand(hello)) {
+        pipe.reset();  // no answer to a command, carried out or not
+        if (JudgeHello(hello, client, std::nullopt) == HelloVerdict::kRunCommand) RunGuardCommand(hello, service);
         return;
     }
+    std::optional<uint32_t> claimedSession;
+    uint32_t sessionId = 0;
+    if (platform.sessionOfProcess(hello, &sessionId)) claimedSession = sessionId;
     const HelloStatus status = service.driverStatus;
-    if (!WriteExactly(pipe.get(), &status, sizeof(status))) return;
-    Session* session = service.sessions.FindOrCreate(platform.sessionOfProcess(hello));
-    // Another client of this session is being served: closed without a disconnect.
-    if (session == nullptr || !session->Attach(GetCurrentThreadId())) return;
+    if (!channel.Write(&status, sizeof(status), service.limits.eventTakenMs)) return;
+    // A client that claims a process of another session, or of none, is closed
+    // like a second client of a session: after its status, without a disconnect.
+    if (JudgeHello(hello, client, claimedSession) != HelloVerdict::kServe) return;
+    Session* session = service.sessions.FindOrCreate(*claimedSession);
+    const uint32_t self = GetCurrentThreadId();
+    if (session == nullptr || !session->Attach(self)) return;  // another client is served
     {
+        Attachment attached(*session, self);
         UniquePlatformDevice device = OpenPlatformDevice(platform);
-        ServeQueue(pipe.get(), *session, device.get().handle, platform);
-    }
-    session->Detach();
+        ServeQueue(channel, *session, device.get().handle, service);
+    }  // the device is closed, then the worker detaches
     DisconnectNamedPipe(pipe.get());
     pipe.reset();
 }
 
 DWORD WINAPI SessionWorkerThread(LPVOID start) {
     std::unique_ptr<WorkerStart> begin(static_cast<WorkerStart*>(start));
-    ServeClient(std::move(begin->pipe), *begin->service);
+    try {
+        ServeClient(std::move(begin->pipe), *begin->service);
+    } catch (const std::bad_alloc&) {
+        // The connection is closed by its holder; the service goes on.
+    }
     return 0;
 }
 

@@ -25,13 +25,18 @@ constexpr SidDefinition kSids[] = {
 
 }  // namespace
 
+UniqueSid MakeSid(BYTE authority, BYTE count, DWORD first, DWORD second) {
+    SID_IDENTIFIER_AUTHORITY identifier = {{0, 0, 0, 0, 0, authority}};
+    UniqueSid sid;
+    if (!AllocateAndInitializeSid(&identifier, count, first, second, 0, 0, 0, 0, 0, 0, sid.receive()))
+        sid.release();  // nothing was allocated
+    return sid;
+}
+
 WellKnownSid::WellKnownSid(int index) {
     if (index < 0 || index >= static_cast<int>(std::size(kSids))) return;
     const SidDefinition& def = kSids[index];
-    SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, def.authority}};
-    if (!AllocateAndInitializeSid(&authority, def.count, def.subAuthorities[0], def.subAuthorities[1], 0, 0, 0,
-                                  0, 0, 0, sid_.receive()))
-        sid_.release();  // nothing was allocated
+    sid_ = MakeSid(def.authority, def.count, def.subAuthorities[0], def.subAuthorities[1]);
 }
 
 }  // namespace quenvar

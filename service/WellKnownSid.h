@@ -21,4 +21,9 @@ private:
     UniqueSid sid_;
 };
 
+// S-1-<authority>-<first>[-<second>] with one or two sub-authorities; null when
+// it cannot be allocated. For the SIDs outside the table: network logons
+// (S-1-5-2) and LocalSystem (S-1-5-18).
+UniqueSid MakeSid(BYTE authority, BYTE count, DWORD first, DWORD second = 0);
+
 }  // namespace quenvar

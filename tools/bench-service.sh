@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Events per second through the service's whole path beside a bare named pipe,
-# and the service's memory per queued event, in a fresh Wine prefix.
+# connections per second (hello, status, close), and the service's memory per
+# queued event, in a fresh Wine prefix.
 #   bench-service.sh [BUILD_DIR] [EVENTS] [QUEUED]
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"

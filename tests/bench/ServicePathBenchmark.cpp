@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "BenchSupport.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
+#include "service/Session.h"
 #include "support/ServicePipeClient.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
@@ -53,6 +55,19 @@ double ServicePathRate(StandInDriverClient& driver, uint32_t count) {
     return rate;
 }
 
+// Connections per second: connect, hello, status, close, one after another.
+double ConnectionRate(uint32_t count) {
+    const LARGE_INTEGER start = Now();
+    uint32_t served = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        ServiceClient client;
+        if (client.Hello() == ExpectedDriverStatus) ++served;
+    }
+    const double seconds = Seconds(start, Now());
+    if (served != count) std::fprintf(stderr, "%u of %u connections got no status\n", count - served, count);
+    return count / seconds;
+}
+
 SIZE_T CommittedBytes(DWORD processId) {
     UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -82,8 +97,13 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("events through the service path: %.0f per second (%u events)\n", path, count);
     std::printf("bare named pipe ping-pong:       %.0f round trips per second\n", bare);
     std::printf("ratio service path / bare pipe:  %.2f\n", path / bare);
+    Sleep(1000);  // the benchmark client has left
+    const uint32_t connections = count / 10;
+    std::printf("connections (hello, status, close): %.0f per second (%u connections)\n",
+                ConnectionRate(connections), connections);
 
-    // Memory: a session with no client keeps every keyboard-hook event queued.
+    // Memory: a session with no client keeps its newest keyboard-hook events
+    // queued, up to the bound; older ones are denied to the driver.
     Sleep(1000);
     const DWORD service = ServiceProcessId(L"QuenvarSvc");
     const SIZE_T before = CommittedBytes(service);
@@ -96,9 +116,10 @@ int wmain(int argc, wchar_t** argv) {
     while (driver.QueryState().deliveredEvents < deliveredBefore + queued) Sleep(50);
     Sleep(500);
     const SIZE_T after = CommittedBytes(service);
-    std::printf("service committed memory: %.1f MB before, %.1f MB with %u events queued\n", before / 1048576.0,
-                after / 1048576.0, queued);
-    std::printf("memory per queued event: %.0f bytes (the event itself is %u bytes)\n",
-                double(after - before) / queued, static_cast<unsigned>(sizeof(AccessEvent)));
+    const uint32_t kept = std::min<uint32_t>(queued, static_cast<uint32_t>(Session::kQueueBound));
+    std::printf("service committed memory: %.1f MB before, %.1f MB with %u events injected (%u kept queued)\n",
+                before / 1048576.0, after / 1048576.0, queued, kept);
+    std::printf("memory per kept event: %.0f bytes (the event itself is %u bytes)\n",
+                (double(after) - double(before)) / kept, static_cast<unsigned>(sizeof(AccessEvent)));
     return 0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "FakeServicePlatform.h"
 #include "ServiceTestSupport.h"
@@ -75,7 +76,7 @@ TEST_F(EventPumpTest, EventsGoToTheSessionOfTheirProcessInDriverOrder) {
     AccessEvent e;
     ASSERT_TRUE(one->PeekFront(&e));
     EXPECT_EQ(e.eventId, 1u);
-    one->PopFront();
+    one->PopFront(1);
     ASSERT_TRUE(one->PeekFront(&e));
     EXPECT_EQ(e.eventId, 3u);
     EXPECT_EQ(four->QueuedEvents(), 1u);
@@ -104,4 +105,48 @@ TEST_F(EventPumpTest, FailedFetchDoesNotRouteTheOldBufferAgain) {
     PumpOneEvent(device, service, &buffer);
     EXPECT_EQ(service.sessions.Find(0)->QueuedEvents(), 1u);
     EXPECT_EQ(FakeDriver::Get().Replies().size(), 1u);
+}
+
+TEST_F(EventPumpTest, EventOfAProcessThatHasGoneStillGoesToSessionZero) {
+    RouteEvent(Event(12, kScreenAccess, 0), device, service);  // session 0 known
+    AccessEvent gone = Event(13, kKeyboardHook, 0);
+    gone.processId = NoSuchProcess(3);
+    RouteEvent(gone, device, service);
+    EXPECT_EQ(service.sessions.Find(0)->QueuedEvents(), 2u);
+    EXPECT_EQ(service.sessions.Find(3), nullptr);
+}
+
+// Ten times the bound into a session without a client: every event is answered
+// exactly once, overflowed ones with "deny", and the newest bound's worth stay
+// queued in order.
+TEST_F(EventPumpTest, AFullQueueDeniesWhatItDropsExactlyOnce) {
+    const uint32_t bound = static_cast<uint32_t>(Session::kQueueBound);
+    const uint32_t total = 10 * bound;
+    for (uint32_t id = 1; id <= total; ++id)
+        RouteEvent(Event(id, id % 7 == 0 ? kScreenAccess : kKeyboardHook, 1), device, service);
+    Session* session = service.sessions.Find(1);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->QueuedEvents(), bound);
+    EXPECT_EQ(session->DroppedEvents(), total - bound);
+
+    std::vector<int> answers(total + 1, 0);
+    for (const AccessReply& reply : FakeDriver::Get().Replies()) {
+        ASSERT_GE(reply.eventId, 1u);
+        ASSERT_LE(reply.eventId, total);
+        EXPECT_EQ(reply.allow, 0u);
+        ++answers[reply.eventId];
+    }
+    for (uint32_t id = 1; id <= total; ++id) {
+        // Dropped ones, and screen accesses denied at once, once each; the kept
+        // keyboard events wait for a client.
+        const bool kept = id > total - bound;
+        const int expected = (kept && id % 7 != 0) ? 0 : 1;
+        ASSERT_EQ(answers[id], expected) << id;
+    }
+    for (uint32_t id = total - bound + 1; id <= total; ++id) {
+        AccessEvent front;
+        ASSERT_TRUE(session->PeekFront(&front));
+        ASSERT_EQ(front.eventId, id);
+        session->PopFront(id);
+    }
 }

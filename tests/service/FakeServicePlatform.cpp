@@ -19,6 +19,30 @@ void FakeDriver::Reset() {
     failFetch = false;
     opens = 0;
     closes = 0;
+    identity_ = ClientOf(1, true);
+    creationErrors_.clear();
+    creations_.clear();
+}
+
+namespace {
+thread_local std::optional<std::optional<ClientIdentity>> threadIdentity;
+}  // namespace
+
+void FakeDriver::SetClientIdentity(std::optional<ClientIdentity> identity) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    identity_ = identity;
+}
+
+void FakeDriver::SetThreadClientIdentity(std::optional<ClientIdentity> identity) { threadIdentity = identity; }
+
+void FakeDriver::FailPipeCreations(std::vector<DWORD> errors) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    creationErrors_.assign(errors.begin(), errors.end());
+}
+
+std::vector<PipeCreation> FakeDriver::PipeCreations() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return creations_;
 }
 
 std::vector<DriverRequest> FakeDriver::Requests() {
@@ -81,10 +105,45 @@ struct FakePlatformAccess {
         }
         return TRUE;
     }
-    static uint32_t Session(uint32_t processId) { return processId >> 16; }
+    static bool Session(uint32_t processId, uint32_t* sessionId) {
+        if ((processId & 0xFFFF) == 0xFFFF) return false;
+        *sessionId = processId >> 16;
+        return true;
+    }
+    static bool Identify(HANDLE, ClientIdentity* identity) {
+        std::optional<ClientIdentity> chosen;
+        if (threadIdentity) {
+            chosen = *threadIdentity;
+        } else {
+            FakeDriver& d = FakeDriver::Get();
+            std::lock_guard<std::mutex> hold(d.mutex_);
+            chosen = d.identity_;
+        }
+        if (chosen) *identity = *chosen;
+        return chosen.has_value();
+    }
+    static HANDLE WINAPI CreatePipe(LPCWSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances, DWORD outBuffer,
+                                    DWORD inBuffer, DWORD timeout, LPSECURITY_ATTRIBUTES security) {
+        FakeDriver& d = FakeDriver::Get();
+        DWORD error = 0;
+        {
+            std::lock_guard<std::mutex> hold(d.mutex_);
+            if (!d.creationErrors_.empty()) {
+                error = d.creationErrors_.front();
+                d.creationErrors_.pop_front();
+            }
+            d.creations_.push_back({openMode, GetTickCount(), error == 0});
+        }
+        if (error != 0) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        return CreateNamedPipeW(name, openMode, pipeMode, maxInstances, outBuffer, inBuffer, timeout, security);
+    }
 };
 
-const ServicePlatform kFakeServicePlatform = {FakePlatformAccess::Open, FakePlatformAccess::Close,
-                                              FakePlatformAccess::Control, FakePlatformAccess::Session};
+const ServicePlatform kFakeServicePlatform = {FakePlatformAccess::Open,     FakePlatformAccess::Close,
+                                              FakePlatformAccess::Control,  FakePlatformAccess::Session,
+                                              FakePlatformAccess::Identify, FakePlatformAccess::CreatePipe};
 
 }  // namespace quenvar::test

@@ -1,5 +1,7 @@
-// A driver and session manager for service tests: records every driver request
-// and maps a process id to session (id >> 16).
+// A driver, session manager and security system for service tests: records
+// every driver request, maps a process id to session (id >> 16; ids ending in
+// 0xFFFF name no process), reports the client identity a test chose, and
+// creates pipe instances with failures a test chose.
 #pragma once
 
 #include <windows.h>
@@ -7,12 +9,19 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "common/DriverInterface.h"
 #include "service/ServicePlatform.h"
 
 namespace quenvar::test {
+
+struct PipeCreation {
+    DWORD openMode;
+    DWORD tick;
+    bool made;
+};
 
 struct DriverRequest {
     HANDLE device;
@@ -35,6 +44,15 @@ public:
     // Events handed out by IOCTL_GET_EVENT.
     void QueueEvent(const AccessEvent& event);
 
+    // Identity of every client, unless the worker's thread has its own; none
+    // means the token cannot be read.
+    void SetClientIdentity(std::optional<ClientIdentity> identity);
+    // For the calling thread only (a worker started by a test).
+    static void SetThreadClientIdentity(std::optional<ClientIdentity> identity);
+    // The next pipe creations fail with these errors, one each, in order.
+    void FailPipeCreations(std::vector<DWORD> errors);
+    std::vector<PipeCreation> PipeCreations();
+
     bool failOpen = false;
     bool failFetch = false;
     int opens = 0;
@@ -45,6 +63,9 @@ private:
     std::mutex mutex_;
     std::vector<DriverRequest> requests_;
     std::deque<AccessEvent> events_;
+    std::optional<ClientIdentity> identity_ = ClientIdentity{1, true};
+    std::deque<DWORD> creationErrors_;
+    std::vector<PipeCreation> creations_;
 };
 
 extern const ServicePlatform kFakeServicePlatform;
@@ -54,5 +75,14 @@ inline HANDLE FakeDeviceHandle() { return reinterpret_cast<HANDLE>(static_cast<u
 
 // A process id that the fake places in the given session.
 inline uint32_t ProcessInSession(uint32_t session, uint32_t n = 1) { return (session << 16) | n; }
+// A process id that the fake knows no session for.
+inline uint32_t NoSuchProcess(uint32_t session = 0) { return (session << 16) | 0xFFFF; }
+// A client of the session, administrator or not.
+inline ClientIdentity ClientOf(uint32_t session, bool administrator = false) {
+    ClientIdentity identity;
+    identity.sessionId = session;
+    identity.administrator = administrator;
+    return identity;
+}
 
 }  // namespace quenvar::test

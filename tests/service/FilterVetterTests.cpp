@@ -301,3 +301,17 @@ TEST_F(FilterVetterTest, RealPromptsAreAnsweredYesAndNo) {
     EXPECT_EQ(restarts, 0);
     ExpectStoredListVerifies(BuildFilterList({L"keep"}));
 }
+
+// The pass at service start may end early (no class key, no list); a denial in
+// a later pass is then not the start's and offers no restart.
+TEST_F(FilterVetterTest, AFirstPassThatEndsEarlyStillEndsTheRestartOffer) {
+    AnswerNoFor({L"spy"});
+    ASSERT_EQ(Pass(), FilterVetter::PassOutcome::kNoClassKey);
+    vetter.EndPass();
+    SetUpperFilters(std::wstring(L"spy\0\0", 5));
+    ASSERT_EQ(Pass(), FilterVetter::PassOutcome::kVetted);
+    EXPECT_EQ(DriversAskedAbout(), std::vector<std::wstring>{L"spy"});
+    EXPECT_EQ(questions.size(), 1u);  // no "Reboot?"
+    EXPECT_EQ(restarts, 0);
+    ExpectStoredListVerifies(std::vector<uint8_t>{0, 0});
+}

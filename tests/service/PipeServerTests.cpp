@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <map>
+#include <aclapi.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "FakeServicePlatform.h"
@@ -9,6 +13,7 @@
 #include "service/PipeSecurity.h"
 #include "service/PipeServer.h"
 #include "service/WellKnownSid.h"
+#include "ServiceTestSupport.h"
 #include "support/WineSystem.h"
 
 using namespace quenvar;
@@ -42,24 +47,73 @@ TEST(WellKnownSid, IndexOutsideTheTableYieldsNoSid) {
     EXPECT_EQ(WellKnownSid(-1).get(), nullptr);
 }
 
-TEST(PipeSecurity, AclGrantsEveryoneReadWriteAndAdministratorsAll) {
+namespace {
+
+// The DACL's entries in order: (type, SID, rights).
+struct AceSeen {
+    BYTE type;
+    std::wstring sid;
+    ACCESS_MASK mask;
+    bool operator==(const AceSeen& o) const { return type == o.type && sid == o.sid && mask == o.mask; }
+};
+
+std::vector<AceSeen> EntriesOf(PACL acl) {
+    std::vector<AceSeen> seen;
+    for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;  // the denied ACE has the same layout
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) break;
+        EXPECT_EQ(ace->Header.AceFlags, 0);
+        seen.push_back({ace->Header.AceType, SidText(&ace->SidStart), ace->Mask});
+    }
+    return seen;
+}
+
+// Network logons denied first (they are in Everyone too), Everyone reads and
+// writes data without FILE_CREATE_PIPE_INSTANCE, Administrators have everything.
+const std::vector<AceSeen> kExpectedEntries = {
+    {ACCESS_DENIED_ACE_TYPE, L"S-1-5-2", FILE_ALL_ACCESS},
+    {ACCESS_ALLOWED_ACE_TYPE, L"S-1-1-0", (FILE_GENERIC_READ | FILE_GENERIC_WRITE) & ~FILE_CREATE_PIPE_INSTANCE},
+    {ACCESS_ALLOWED_ACE_TYPE, L"S-1-5-32-544", FILE_ALL_ACCESS},
+};
+
+void PrintTo(const AceSeen& ace, std::ostream* out) {
+    *out << int(ace.type) << " " << std::string(ace.sid.begin(), ace.sid.end()) << " 0x" << std::hex << ace.mask;
+}
+
+}  // namespace
+
+TEST(PipeSecurity, AclDeniesNetworkLogonsAndKeepsPipeCreationFromEveryone) {
     OwnedAcl acl;
     ASSERT_TRUE(BuildPipeAcl(&acl));
-    ASSERT_NE(acl.get(), nullptr);
-    ASSERT_EQ(acl.get()->AceCount, 2);
-    struct {
-        const wchar_t* sid;
-        ACCESS_MASK mask;
-    } expected[] = {{L"S-1-1-0", GENERIC_READ | GENERIC_WRITE}, {L"S-1-5-32-544", GENERIC_ALL}};
-    std::map<std::wstring, ACCESS_MASK> found;
-    for (DWORD i = 0; i < 2; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        ASSERT_TRUE(GetAce(acl.get(), i, reinterpret_cast<void**>(&ace)));
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(ace->Header.AceFlags, 0);
-        found[SidText(&ace->SidStart)] = ace->Mask;
-    }
-    for (const auto& e : expected) EXPECT_EQ(found[e.sid], e.mask) << e.sid;
+    EXPECT_EQ(EntriesOf(acl.get()), kExpectedEntries);
+    EXPECT_EQ(kEveryonePipeAccess & FILE_CREATE_PIPE_INSTANCE, 0u);
+    EXPECT_EQ(kEveryonePipeAccess & (FILE_READ_DATA | FILE_WRITE_DATA), FILE_READ_DATA | FILE_WRITE_DATA);
+}
+
+// What the system holds for a created instance, read back from the pipe itself.
+TEST(PipeSecurity, CreatedInstanceCarriesTheDaclTypeAndBuffers) {
+    PipeSecurity security;
+    ASSERT_TRUE(security.ready());
+    const std::wstring name = UniquePipeName();
+    UniqueHandle pipe(CreateServicePipeInstance(kWin32ServicePlatform, name.c_str(), security.attributes(), true));
+    ASSERT_TRUE(pipe.valid());
+
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    UniqueLocalMemory descriptorHolder(descriptor);
+    ASSERT_NE(dacl, nullptr);  // a NULL DACL would let anyone do anything
+    EXPECT_EQ(EntriesOf(dacl), kExpectedEntries);
+
+    DWORD flags = 0, outBuffer = 0, inBuffer = 0, maxInstances = 0;
+    ASSERT_TRUE(GetNamedPipeInfo(pipe.get(), &flags, &outBuffer, &inBuffer, &maxInstances));
+    EXPECT_EQ(flags, static_cast<DWORD>(PIPE_SERVER_END | PIPE_TYPE_MESSAGE));
+    EXPECT_EQ(outBuffer, 1024u);
+    EXPECT_EQ(inBuffer, 1024u);
+    // Windows reports PIPE_UNLIMITED_INSTANCES; Wine reports it as all bits set.
+    EXPECT_TRUE(maxInstances == PIPE_UNLIMITED_INSTANCES || maxInstances == 0xFFFFFFFFu) << maxInstances;
 }
 
 TEST(PipeSecurity, DescriptorIsAbsoluteRevisionOne) {
@@ -78,7 +132,7 @@ TEST(PipeServer, ServesEveryConnectionWithItsOwnWorker) {
     static ServiceContext service(kFakeServicePlatform);
     service.driverStatus = ExpectedDriverStatus;
     const std::wstring name = UniquePipeName();
-    std::thread([name] { RunPipeServer(name.c_str(), service); }).detach();
+    std::thread([name] { RunPipeServer(name.c_str(), service); }).detach();  // never returns
     ASSERT_TRUE(standin::WaitForPipe(name.c_str(), 5000));
 
     PipeClient a(name.c_str());
@@ -97,4 +151,77 @@ TEST(PipeServer, ServesEveryConnectionWithItsOwnWorker) {
     ASSERT_TRUE(command.WriteU32(DisableGuardCode));
     EXPECT_FALSE(command.ReadU32().has_value());
     EXPECT_EQ(service.guardEnabled.load(), 0);
+}
+
+namespace {
+
+// A server on its own pipe name, running for the rest of the test program.
+void StartServer(ServiceContext& service, const std::wstring& name) {
+    std::thread([&service, name] { RunPipeServer(name.c_str(), service); }).detach();
+}
+
+bool Served(ServiceContext& service, const std::wstring& name, uint32_t session) {
+    if (!standin::WaitForPipe(name.c_str(), 5000)) return false;
+    PipeClient client(name.c_str());
+    return client.connected() && client.WriteU32(ProcessInSession(session)) &&
+           client.ReadU32() == std::optional<uint32_t>(service.driverStatus.load());
+}
+
+}  // namespace
+
+// Under Wine the flag is not enforced, so the taken name is stood in for by the
+// creation seam: ERROR_ACCESS_DENIED is what Windows answers when another
+// process owns the name.
+TEST(PipeServer, ANameTakenByAnotherProcessIsNotServedAndTriedAgainEachSecond) {
+    FakeDriver::Get().Reset();
+    static ServiceContext service(kFakeServicePlatform);
+    service.driverStatus = ExpectedDriverStatus;
+    FakeDriver::Get().FailPipeCreations({ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED});
+    const std::wstring name = UniquePipeName();
+    StartServer(service, name);
+    EXPECT_FALSE(standin::WaitForPipe(name.c_str(), 1200));  // nobody serves meanwhile
+    ASSERT_TRUE(Served(service, name, 1));
+    const auto creations = FakeDriver::Get().PipeCreations();
+    ASSERT_GE(creations.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_NE(creations[i].openMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u) << i;
+        EXPECT_NE(creations[i].openMode & FILE_FLAG_OVERLAPPED, 0u) << i;
+        if (i > 0) {
+            EXPECT_GE(creations[i].tick - creations[i - 1].tick, 900u) << i;
+        }
+    }
+    EXPECT_TRUE(creations[2].made);
+    // Further instances join the service's own pipe.
+    for (size_t i = 3; i < creations.size(); ++i) EXPECT_EQ(creations[i].openMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u);
+}
+
+TEST(PipeServer, WithoutTheFirstInstanceFlagTheInstanceIsCreatedPlainAtOnce) {
+    FakeDriver::Get().Reset();
+    static ServiceContext service(kFakeServicePlatform);
+    FakeDriver::Get().FailPipeCreations({ERROR_INVALID_PARAMETER});  // Windows XP before SP2
+    const std::wstring name = UniquePipeName();
+    StartServer(service, name);
+    ASSERT_TRUE(Served(service, name, 1));
+    const auto creations = FakeDriver::Get().PipeCreations();
+    ASSERT_GE(creations.size(), 2u);
+    EXPECT_FALSE(creations[0].made);
+    EXPECT_TRUE(creations[1].made);
+    EXPECT_EQ(creations[1].openMode & FILE_FLAG_FIRST_PIPE_INSTANCE, 0u);
+    EXPECT_LT(creations[1].tick - creations[0].tick, 500u);
+}
+
+TEST(PipeServer, AFailedCreationIsRetriedAndServingGoesOn) {
+    FakeDriver::Get().Reset();
+    static ServiceContext service(kFakeServicePlatform);
+    service.driverStatus = ExpectedDriverStatus;
+    const std::wstring name = UniquePipeName();
+    StartServer(service, name);
+    ASSERT_TRUE(Served(service, name, 1));
+    // The instance made after the next connection fails twice.
+    FakeDriver::Get().FailPipeCreations({ERROR_NO_SYSTEM_RESOURCES, ERROR_NOT_ENOUGH_MEMORY});
+    ASSERT_TRUE(Served(service, name, 2));
+    ASSERT_TRUE(Served(service, name, 3));
+    size_t failed = 0;
+    for (const PipeCreation& c : FakeDriver::Get().PipeCreations()) failed += !c.made;
+    EXPECT_EQ(failed, 2u);
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <utility>
 
+#include "FakeServicePlatform.h"
+#include "service/PipeChannel.h"
 #include "service/PipeServer.h"
 #include "service/SessionWorker.h"
 
@@ -14,14 +16,14 @@ std::wstring UniquePipeName() {
            std::to_wstring(++counter);
 }
 
-ServedConnection::ServedConnection(ServiceContext& service)
+ServedConnection::ServedConnection(ServiceContext& service, std::optional<ClientIdentity> identity)
     : name_(UniquePipeName()),
-      instance_(CreateServicePipeInstance(name_.c_str(), nullptr)),
+      instance_(CreateServicePipeInstance(service.platform, name_.c_str(), nullptr, false)),
       done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    worker_ = std::thread([this, &service] {
+    worker_ = std::thread([this, &service, identity] {
+        FakeDriver::SetThreadClientIdentity(identity);
         UniqueHandle instance = std::move(instance_);
-        if (ConnectNamedPipe(instance.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED)
-            ServeClient(std::move(instance), service);
+        if (PipeChannel(instance.get()).AwaitClient()) ServeClient(std::move(instance), service);
         SetEvent(done_.get());
     });
 }

@@ -21,10 +21,12 @@ std::wstring UniquePipeName();
 using PipeClient = standin::ServiceClient;
 
 // One served connection: the instance is created at once; the worker thread
-// connects it and runs ServeClient. Join() waits for the worker to end.
+// connects it and runs ServeClient. Join() waits for the worker to end. The
+// fake platform reports `identity` as the client's (none: unreadable).
 class ServedConnection {
 public:
-    explicit ServedConnection(ServiceContext& service);
+    explicit ServedConnection(ServiceContext& service,
+                              std::optional<ClientIdentity> identity = ClientIdentity{1, true});
     ~ServedConnection();
     PipeClient& client() { return *client_; }
     // Connects the client (after the instance exists).

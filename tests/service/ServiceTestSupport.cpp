@@ -1,6 +1,7 @@
 #include "ServiceTestSupport.h"
 
 #include <memory>
+#include <optional>
 
 #include "service/Session.h"
 #include "service/SessionTable.h"
@@ -24,6 +25,11 @@ DWORD MillisecondsOf(const std::function<void()>& call) {
 
 void DeleteSessions(SessionTable& table) {
     for (uint32_t id = 0; id < 8; ++id) std::unique_ptr<Session> leaving(table.Find(id));
+}
+
+bool Put(Session& session, const AccessEvent& event) {
+    std::optional<AccessEvent> dropped;
+    return session.Enqueue(event, false, &dropped);
 }
 
 std::vector<uint8_t> Bytes(const std::wstring& text) {

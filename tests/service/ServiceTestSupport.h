@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "common/DriverInterface.h"
+
 namespace quenvar {
+class Session;
 class SessionTable;
 }
 
@@ -39,6 +42,10 @@ private:
 // The service never deletes a session; a test that made some deletes those of
 // ids 0 to 7 so that the next test starts from an empty table.
 void DeleteSessions(SessionTable& table);
+
+// Queues an event as the pump does for a client's session: not denied yet.
+// False when it was not queued.
+bool Put(Session& session, const AccessEvent& event);
 
 // The UTF-16 bytes of the text, as the registry stores them.
 std::vector<uint8_t> Bytes(const std::wstring& text);

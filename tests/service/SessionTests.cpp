@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "support/StandInDriverClient.h"
 
 using namespace quenvar;
+using quenvar::test::Put;
 using standin::MakeEvent;
 
 namespace {
@@ -63,20 +65,22 @@ TEST(SessionQueue, KeepsEventsInOrderAndPeekLeavesThemQueued) {
     Session session(table, 0);
     AccessEvent out = {};
     EXPECT_FALSE(session.PeekFront(&out));
-    for (uint32_t id = 1; id <= 3; ++id) session.Enqueue(Event(id));
+    for (uint32_t id = 1; id <= 3; ++id) Put(session, Event(id));
     ASSERT_TRUE(session.PeekFront(&out));
     EXPECT_EQ(out.eventId, 1u);
     ASSERT_TRUE(session.PeekFront(&out));
     EXPECT_EQ(out.eventId, 1u);
     EXPECT_EQ(session.QueuedEvents(), 3u);
-    session.PopFront();
+    session.PopFront(1);
     ASSERT_TRUE(session.PeekFront(&out));
     EXPECT_EQ(out.eventId, 2u);
     const AccessEvent second = Event(2);
     EXPECT_EQ(std::memcmp(&out, &second, sizeof(out)), 0);
-    session.PopFront();
-    session.PopFront();
-    session.PopFront();  // popping an empty queue is harmless
+    session.PopFront(3);  // not the front: stays
+    EXPECT_EQ(session.QueuedEvents(), 2u);
+    session.PopFront(2);
+    session.PopFront(3);
+    session.PopFront(3);  // popping an empty queue is harmless
     EXPECT_FALSE(session.PeekFront(&out));
 }
 
@@ -84,12 +88,12 @@ TEST(SessionQueue, EventsAvailableStaysSetUntilTheQueueEmpties) {
     SessionTable table;
     Session session(table, 0);
     EXPECT_GE(MillisecondsWaited(session, 100), 90u);
-    session.Enqueue(Event(1));
-    session.Enqueue(Event(2));
+    Put(session, Event(1));
+    Put(session, Event(2));
     EXPECT_LT(MillisecondsWaited(session, 2000), 1000u);
-    session.PopFront();
+    session.PopFront(1);
     EXPECT_LT(MillisecondsWaited(session, 2000), 1000u);  // one left
-    session.PopFront();
+    session.PopFront(2);
     EXPECT_GE(MillisecondsWaited(session, 100), 90u);
 }
 
@@ -100,12 +104,58 @@ TEST(SessionWorkers, AttachAdmitsOneWorkerAndDetachRemembersIt) {
     EXPECT_TRUE(session.Attach(11));
     EXPECT_FALSE(session.Attach(12));
     EXPECT_EQ(session.AttachedWorker(), 11u);
-    session.Detach();
+    session.Detach(11);
     EXPECT_EQ(session.AttachedWorker(), 0u);
     EXPECT_EQ(session.LastWorker(), 11u);
-    session.Detach();  // nothing attached: the last worker is kept
+    session.Detach(11);  // nothing attached: the last worker is kept
     EXPECT_EQ(session.LastWorker(), 11u);
     EXPECT_TRUE(session.Attach(12));
+}
+
+TEST(SessionWorkers, DetachEndsOnlyTheCallersOwnAttachment) {
+    SessionTable table;
+    Session session(table, 0);
+    ASSERT_TRUE(session.Attach(21));
+    for (uint32_t other : {22u, 0u}) {  // a refused worker, a thread that never attached
+        session.Detach(other);
+        EXPECT_EQ(session.AttachedWorker(), 21u) << other;
+        EXPECT_EQ(session.LastWorker(), 0u);
+    }
+    session.Detach(21);
+    EXPECT_EQ(session.AttachedWorker(), 0u);
+    EXPECT_EQ(session.LastWorker(), 21u);
+}
+
+TEST(SessionQueue, AFullQueueDropsItsOldestAndHandsItBackUnlessAlreadyDenied) {
+    SessionTable table;
+    Session session(table, 0, 3);
+    std::optional<AccessEvent> dropped;
+    // Events 1 and 3 were denied at once (screen access without a client).
+    for (uint32_t id = 1; id <= 3; ++id) {
+        ASSERT_TRUE(session.Enqueue(Event(id), id != 2, &dropped));
+        EXPECT_FALSE(dropped.has_value());
+    }
+    struct Step {
+        uint32_t arriving;
+        std::optional<uint32_t> mustDeny;  // the dropped event the caller must answer
+    } steps[] = {{4, std::nullopt}, {5, 2u}, {6, std::nullopt}, {7, 4u}};
+    uint32_t drops = 0;
+    for (const Step& step : steps) {
+        ASSERT_TRUE(session.Enqueue(Event(step.arriving), false, &dropped));
+        EXPECT_EQ(dropped.has_value(), step.mustDeny.has_value()) << step.arriving;
+        if (dropped && step.mustDeny) {
+            EXPECT_EQ(dropped->eventId, *step.mustDeny);
+        }
+        EXPECT_EQ(session.QueuedEvents(), 3u);
+        EXPECT_EQ(session.DroppedEvents(), ++drops);
+    }
+    // The newest three remain, in order.
+    for (uint32_t id : {5u, 6u, 7u}) {
+        AccessEvent front;
+        ASSERT_TRUE(session.PeekFront(&front));
+        EXPECT_EQ(front.eventId, id);
+        session.PopFront(id);
+    }
 }
 
 TEST(SessionWorkers, SimultaneousAttachesServeExactlyOne) {

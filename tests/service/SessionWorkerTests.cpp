@@ -49,9 +49,9 @@ protected:
 TEST_F(SessionWorkerTest, SendsStatusThenQueuedEventsInOrderAndPassesRepliesUnchanged) {
     service.driverStatus = 0x1234;
     const AccessEvent first = Event(1, 1), second = Event(2, 1), third = Event(3, 1);
-    SessionOf(1).Enqueue(first);
-    SessionOf(1).Enqueue(second);
-    SessionOf(2).Enqueue(Event(50, 2));  // another session's event never appears here
+    Put(SessionOf(1), first);
+    Put(SessionOf(1), second);
+    Put(SessionOf(2), Event(50, 2));  // another session's event never appears here
     ServedConnection connection(service);
     PipeClient& client = connection.Connect();
     ASSERT_TRUE(client.WriteU32(ProcessInSession(1)));
@@ -62,7 +62,7 @@ TEST_F(SessionWorkerTest, SendsStatusThenQueuedEventsInOrderAndPassesRepliesUnch
     EXPECT_TRUE(SameBytes(client.ReadEvent(), second));
     ASSERT_TRUE(client.WriteReply(2, 0));
     // An event that arrives while the client waits is sent too.
-    SessionOf(1).Enqueue(third);
+    Put(SessionOf(1), third);
     EXPECT_TRUE(SameBytes(client.ReadEvent(), third));
     ASSERT_TRUE(client.WriteReply(3, 7));  // the allow value is not normalised
 
@@ -135,8 +135,8 @@ TEST_F(SessionWorkerTest, SecondClientOfASessionGetsTheStatusAndIsCutOff) {
     ASSERT_TRUE(second.Join());
 
     // The first client keeps every event.
-    SessionOf(1).Enqueue(Event(1, 1));
-    SessionOf(1).Enqueue(Event(2, 1));
+    Put(SessionOf(1), Event(1, 1));
+    Put(SessionOf(1), Event(2, 1));
     auto e1 = a.ReadEvent();
     ASSERT_TRUE(e1);
     EXPECT_EQ(e1->eventId, 1u);
@@ -150,7 +150,7 @@ TEST_F(SessionWorkerTest, SecondClientOfASessionGetsTheStatusAndIsCutOff) {
 }
 
 TEST_F(SessionWorkerTest, WrongEventIdEndsTheConnectionAndLeavesTheEventQueued) {
-    SessionOf(1).Enqueue(Event(4, 1));
+    Put(SessionOf(1), Event(4, 1));
     ServedConnection connection(service);
     PipeClient& client = Hello(connection, 1);
     ASSERT_TRUE(client.ReadEvent());
@@ -164,10 +164,10 @@ TEST_F(SessionWorkerTest, WrongEventIdEndsTheConnectionAndLeavesTheEventQueued) 
 }
 
 TEST_F(SessionWorkerTest, EventOutstandingWhenTheClientVanishesGoesFirstToTheNextClient) {
-    SessionOf(3).Enqueue(Event(1, 3));
-    SessionOf(3).Enqueue(Event(2, 3));
+    Put(SessionOf(3), Event(1, 3));
+    Put(SessionOf(3), Event(2, 3));
     {
-        ServedConnection connection(service);
+        ServedConnection connection(service, ClientOf(3));
         PipeClient& client = Hello(connection, 3);
         ASSERT_TRUE(client.ReadEvent());
         client.Close();  // as if the program ended while its prompt was open
@@ -176,7 +176,7 @@ TEST_F(SessionWorkerTest, EventOutstandingWhenTheClientVanishesGoesFirstToTheNex
     EXPECT_EQ(SessionOf(3).QueuedEvents(), 2u);
     EXPECT_TRUE(FakeDriver::Get().Replies().empty());
 
-    ServedConnection next(service);
+    ServedConnection next(service, ClientOf(3));
     PipeClient& client = Hello(next, 3);
     auto e = client.ReadEvent();
     ASSERT_TRUE(e);
@@ -206,7 +206,7 @@ TEST_F(SessionWorkerTest, ShortOrMissingHelloEndsTheConnectionQuietly) {
 }
 
 TEST_F(SessionWorkerTest, ShortReplyEndsTheConnectionAndLeavesTheEventUnanswered) {
-    SessionOf(1).Enqueue(Event(8, 1));
+    Put(SessionOf(1), Event(8, 1));
     ServedConnection connection(service);
     PipeClient& client = Hello(connection, 1);
     ASSERT_TRUE(client.ReadEvent());
@@ -219,7 +219,7 @@ TEST_F(SessionWorkerTest, ShortReplyEndsTheConnectionAndLeavesTheEventUnanswered
 }
 
 TEST_F(SessionWorkerTest, IdleClientThatLeavesIsNoticedByTheProbe) {
-    ServedConnection connection(service);
+    ServedConnection connection(service, ClientOf(2));
     PipeClient& client = Hello(connection, 2);
     ASSERT_TRUE(WaitUntil([&] { return SessionOf(2).AttachedWorker() != 0; }));
     const DWORD start = GetTickCount();
@@ -231,7 +231,7 @@ TEST_F(SessionWorkerTest, IdleClientThatLeavesIsNoticedByTheProbe) {
 
 TEST_F(SessionWorkerTest, WithoutADriverHandleEventsAreStillServedAndRemoved) {
     FakeDriver::Get().failOpen = true;
-    SessionOf(1).Enqueue(Event(1, 1));
+    Put(SessionOf(1), Event(1, 1));
     ServedConnection connection(service);
     PipeClient& client = Hello(connection, 1);
     ASSERT_TRUE(client.ReadEvent());
@@ -242,10 +242,10 @@ TEST_F(SessionWorkerTest, WithoutADriverHandleEventsAreStillServedAndRemoved) {
 }
 
 TEST_F(SessionWorkerTest, ClientsOfDifferentSessionsSeeOnlyTheirOwnEvents) {
-    ServedConnection one(service), two(service);
+    ServedConnection one(service, ClientOf(1)), two(service, ClientOf(2));
     PipeClient& a = Hello(one, 1);
     PipeClient& b = Hello(two, 2);
-    for (uint32_t id = 1; id <= 6; ++id) SessionOf(id % 2 ? 1 : 2).Enqueue(Event(id, id % 2 ? 1 : 2));
+    for (uint32_t id = 1; id <= 6; ++id) Put(SessionOf(id % 2 ? 1 : 2), Event(id, id % 2 ? 1 : 2));
     for (uint32_t expected : {1u, 3u, 5u}) {
         auto e = a.ReadEvent();
         ASSERT_TRUE(e);
@@ -259,4 +259,147 @@ TEST_F(SessionWorkerTest, ClientsOfDifferentSessionsSeeOnlyTheirOwnEvents) {
         ASSERT_TRUE(b.WriteReply(e->eventId, 0));
     }
     ASSERT_TRUE(FakeDriver::Get().WaitForReplies(6, 5000));
+}
+
+TEST_F(SessionWorkerTest, ProcessIdHellosAreServedOnlyForTheClientsOwnSession) {
+    struct Case {
+        const char* what;
+        std::optional<ClientIdentity> client;
+        uint32_t hello;
+        bool served;
+    } cases[] = {
+        {"own session", ClientOf(2), ProcessInSession(2, 7), true},
+        {"another session's process", ClientOf(1), ProcessInSession(2, 7), false},
+        {"a process that does not exist", ClientOf(0), NoSuchProcess(0), false},
+        {"a process that does not exist, other session", ClientOf(2), NoSuchProcess(2), false},
+        {"a token that cannot be read", std::nullopt, ProcessInSession(2, 7), false},
+        {"an administrator of another session", ClientOf(1, true), ProcessInSession(2, 7), false},
+    };
+    for (const Case& c : cases) {
+        FakeDriver::Get().Reset();
+        DeleteSessions(service.sessions);
+        const AccessEvent secret = Event(40, 2);
+        Put(SessionOf(2), secret);
+        ServedConnection connection(service, c.client);
+        PipeClient& client = connection.Connect();
+        ASSERT_TRUE(client.WriteU32(c.hello)) << c.what;
+        // Refused or not, the client gets its status, as a second client does.
+        EXPECT_EQ(client.ReadU32(), std::optional<uint32_t>(ExpectedDriverStatus)) << c.what;
+        auto event = client.ReadEvent();
+        EXPECT_EQ(event.has_value(), c.served) << c.what;
+        if (!c.served) {
+            ASSERT_TRUE(connection.Join()) << c.what;
+            EXPECT_EQ(SessionOf(2).AttachedWorker(), 0u) << c.what;
+            // Nothing reached the driver and the event waits for its own client.
+            EXPECT_TRUE(FakeDriver::Get().Requests().empty()) << c.what;
+            EXPECT_EQ(SessionOf(2).QueuedEvents(), 1u) << c.what;
+            EXPECT_EQ(service.sessions.Find(0), nullptr) << c.what;  // no fall-back to session 0
+        } else {
+            EXPECT_TRUE(SameBytes(event, secret));
+        }
+    }
+}
+
+TEST_F(SessionWorkerTest, GuardCommandsOfOthersThanAdministratorsAreDropped) {
+    struct Case {
+        const char* what;
+        std::optional<ClientIdentity> client;
+        bool carriedOut;
+    } cases[] = {
+        {"user", ClientOf(1, false), false},
+        {"token unreadable", std::nullopt, false},
+        {"administrator or LocalSystem", ClientOf(0, true), true},
+    };
+    for (const Case& c : cases) {
+        for (uint32_t command : {DisableGuardCode, EnableGuardCode}) {
+            FakeDriver::Get().Reset();
+            const uint8_t before = command == DisableGuardCode ? 1 : 0;
+            service.guardEnabled = before;
+            ServedConnection connection(service, c.client);
+            PipeClient& client = connection.Connect();
+            ASSERT_TRUE(client.WriteU32(command));
+            EXPECT_FALSE(client.ReadU32().has_value()) << c.what;  // closed, no answer
+            ASSERT_TRUE(connection.Join());
+            EXPECT_EQ(FakeDriver::Get().Requests().size(), c.carriedOut ? 1u : 0u) << c.what;
+            EXPECT_EQ(service.guardEnabled.load(), c.carriedOut ? 1 - before : before) << c.what;
+        }
+    }
+}
+
+TEST_F(SessionWorkerTest, RefusedClientLeavesTheServedClientAttached) {
+    ServedConnection first(service, ClientOf(1));
+    PipeClient& a = Hello(first, 1);
+    ASSERT_TRUE(WaitUntil([&] { return SessionOf(1).AttachedWorker() != 0; }));
+    const uint32_t served = SessionOf(1).AttachedWorker();
+    for (const std::optional<ClientIdentity>& intruder : {std::optional<ClientIdentity>(ClientOf(1)),
+                                                          std::optional<ClientIdentity>(ClientOf(2))}) {
+        ServedConnection refused(service, intruder);
+        PipeClient& b = Hello(refused, 1);
+        EXPECT_FALSE(b.ReadEvent().has_value());
+        ASSERT_TRUE(refused.Join());
+        EXPECT_EQ(SessionOf(1).AttachedWorker(), served);
+    }
+    Put(SessionOf(1), Event(9, 1));
+    auto e = a.ReadEvent();
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->eventId, 9u);
+}
+
+TEST_F(SessionWorkerTest, TimeLimitsAreFiveSecondsForTheHelloAndTenForAnEvent) {
+    const PipeLimits defaults;
+    EXPECT_EQ(defaults.helloMs, 5000u);
+    EXPECT_EQ(defaults.eventTakenMs, 10000u);
+    EXPECT_EQ(defaults.createRetryMs, 1000u);
+}
+
+// A silent client is closed when the limit runs out; part of a hello is a short
+// read, which closes the connection at once.
+TEST_F(SessionWorkerTest, AConnectionWithoutACompleteHelloIsClosedWithinTheLimit) {
+    service.limits.helloMs = 400;
+    for (DWORD sent : {0u, 1u, 3u}) {
+        ServedConnection connection(service);
+        PipeClient& client = connection.Connect();
+        const uint8_t partial[3] = {1, 2, 3};
+        if (sent != 0) {
+            ASSERT_TRUE(client.Write(partial, sent));
+        }
+        const DWORD took = MillisecondsOf([&] { EXPECT_TRUE(connection.Join(5000)) << sent; });
+        if (sent == 0) {
+            EXPECT_GE(took, 300u);
+        }
+        EXPECT_LT(took, 3000u) << sent;
+        EXPECT_FALSE(client.ReadU32().has_value());  // closed
+    }
+    EXPECT_EQ(FakeDriver::Get().opens, 0);
+}
+
+TEST_F(SessionWorkerTest, AnEventNotTakenInTimeEndsTheConnectionAndStaysFirst) {
+    service.limits.eventTakenMs = 400;
+    Put(SessionOf(1), Event(1, 1));
+    Put(SessionOf(1), Event(2, 1));
+    ServedConnection connection(service);
+    Hello(connection, 1);  // reads the status, never its event
+    const DWORD took = MillisecondsOf([&] { EXPECT_TRUE(connection.Join(5000)); });
+    EXPECT_GE(took, 300u);
+    EXPECT_LT(took, 3000u);
+    // Detached: the pump denies this session's screen accesses at once again.
+    EXPECT_EQ(SessionOf(1).AttachedWorker(), 0u);
+    AccessEvent front;
+    ASSERT_TRUE(SessionOf(1).PeekFront(&front));
+    EXPECT_EQ(front.eventId, 1u);
+    EXPECT_EQ(SessionOf(1).QueuedEvents(), 2u);
+    EXPECT_TRUE(FakeDriver::Get().Replies().empty());
+}
+
+TEST_F(SessionWorkerTest, TheReplyMayTakeLongerThanAnyLimit) {
+    service.limits.helloMs = 200;
+    service.limits.eventTakenMs = 200;
+    Put(SessionOf(1), Event(5, 1));
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 1);
+    ASSERT_TRUE(client.ReadEvent());
+    Sleep(1200);  // the user thinks
+    ASSERT_TRUE(client.WriteReply(5, 1));
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(1, 5000));
+    EXPECT_EQ(FakeDriver::Get().Replies()[0].eventId, 5u);
 }
