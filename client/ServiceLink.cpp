@@ -38,7 +38,10 @@ constexpr DWORD kDisableRetryMs = 5000;
 constexpr DWORD kDisableRetryPauseMs = 50;
 
 UniqueHandle OpenServicePipe(DWORD* error = nullptr) {
-    UniqueHandle pipe(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    // Identification only: a program posing as the service may learn who we
+    // are, but can never act as the user.
+    UniqueHandle pipe(CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (error != nullptr) *error = pipe ? ERROR_SUCCESS : GetLastError();
     return pipe;
 }
