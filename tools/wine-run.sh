@@ -44,6 +44,10 @@ make_template() {
   tmp="$(mktemp -d "${dir}.new.XXXXXX")"
   WINEPREFIX="$tmp" "$WINESERVER" -p5
   WINEPREFIX="$tmp" "$WINE" wineboot -i >/dev/null 2>&1
+  # A program that crashes must end with its exception code, not wait in
+  # Wine's crash dialog until a test's time-out (or be ended with code 0).
+  WINEPREFIX="$tmp" "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1
   WINEPREFIX="$tmp" "$WINESERVER" -w
   mv "$tmp" "$dir"
 }
