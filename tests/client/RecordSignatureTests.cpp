@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "client/RecordSignature.h"
-#include "ui/SeamOverride.h"
+#include "SeamOverride.h"
 
 using namespace quenvar;
 using quenvar::testing::SeamOverride;

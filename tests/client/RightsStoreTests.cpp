@@ -12,7 +12,7 @@
 #include "client/RecordSignature.h"
 #include "client/RightsStore.h"
 #include "common/Sha1.h"
-#include "ui/SeamOverride.h"
+#include "SeamOverride.h"
 
 using namespace quenvar;
 using quenvar::testing::SeamOverride;

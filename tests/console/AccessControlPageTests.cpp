@@ -18,7 +18,7 @@
 #include "common/RestartRoutine.h"
 #include "console/AccessControlPage.h"
 #include "resources/ResourceIds.h"
-#include "ui/SeamOverride.h"
+#include "SeamOverride.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;

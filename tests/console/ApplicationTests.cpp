@@ -13,7 +13,7 @@
 #include "common/UniqueResource.h"
 #include "console/Application.h"
 #include "console/Uninstall.h"
-#include "ui/SeamOverride.h"
+#include "SeamOverride.h"
 #include "ui/UiTestSupport.h"
 
 using namespace quenvar;

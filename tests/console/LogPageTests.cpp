@@ -15,7 +15,7 @@
 #include "console/LogPage.h"
 #include "console/LogText.h"
 #include "resources/ResourceIds.h"
-#include "ui/SeamOverride.h"
+#include "SeamOverride.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "SeamOverride.h"
 #include "ServiceTestSupport.h"
 #include "common/ListDigest.h"
 #include "common/RestartRoutine.h"
@@ -113,7 +114,7 @@ protected:
         EXPECT_EQ(digest, std::vector<uint8_t>(expected.begin(), expected.end()));
     }
 
-    ScopedOverride<void (*)()> noRestart{restartRoutine, CountRestart};
+    quenvar::testing::SeamOverride<void (*)()> noRestart{restartRoutine, CountRestart};
     FilterVetter vetter{ScriptedAsk};
     size_t questionsInPass = 0;
 };

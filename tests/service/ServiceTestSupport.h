@@ -1,5 +1,5 @@
-// Helpers every service test shares: polling for a condition, overriding a seam
-// for one test, and the raw bytes of wide text.
+// Helpers every service test shares: polling for a condition, cleaning up
+// sessions, and the raw bytes of wide text.
 #pragma once
 
 #include <windows.h>
@@ -23,21 +23,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
 // Milliseconds that the call took.
 DWORD MillisecondsOf(const std::function<void()>& call);
-
-// Replaces a seam (a function pointer or any plain value) for one scope and puts
-// the previous value back when it goes.
-template <typename T>
-class ScopedOverride {
-public:
-    ScopedOverride(T& seam, T replacement) : seam_(seam), saved_(seam) { seam_ = replacement; }
-    ~ScopedOverride() { seam_ = saved_; }
-    ScopedOverride(const ScopedOverride&) = delete;
-    ScopedOverride& operator=(const ScopedOverride&) = delete;
-
-private:
-    T& seam_;
-    T saved_;
-};
 
 // The service never deletes a session; a test that made some deletes those of
 // ids 0 to 7 so that the next test starts from an empty table.
