@@ -52,11 +52,13 @@ bool Session::PeekFront(AccessEvent* out) {
     return true;
 }
 
-void Session::PopFront(uint32_t eventId) {
+bool Session::PopFront(uint32_t eventId) {
     MutexLock hold(lock.get());
-    if (!hold.held()) return;
-    if (!pendingEvents.empty() && pendingEvents.front().event.eventId == eventId) pendingEvents.pop_front();
+    if (!hold.held()) return false;
+    const bool held = !pendingEvents.empty() && pendingEvents.front().event.eventId == eventId;
+    if (held) pendingEvents.pop_front();
     if (pendingEvents.empty()) ResetEvent(eventsAvailable.get());
+    return held;
 }
 
 void Session::WaitForEvents(DWORD milliseconds) {

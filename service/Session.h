@@ -40,9 +40,10 @@ public:
     bool Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional<AccessEvent>* mustDeny);
     // Copies the oldest event without removing it; false when the queue is empty.
     bool PeekFront(AccessEvent* out);
-    // Removes the oldest event if it is the one with this id (it may have been
-    // dropped from a full queue while its answer was awaited).
-    void PopFront(uint32_t eventId);
+    // Removes the oldest event if it is the one with this id; false when it is
+    // not (it was dropped from a full queue while its answer was awaited, and
+    // the driver has had its "deny" already).
+    bool PopFront(uint32_t eventId);
     // Waits for eventsAvailable without taking the lock.
     void WaitForEvents(DWORD milliseconds);
 

@@ -46,8 +46,8 @@ void ServeQueue(PipeChannel& pipe, Session& session, HANDLE device, const Servic
         // No time-out: the user may take as long as they like over a prompt.
         if (!pipe.Read(&reply, sizeof(reply), INFINITE)) return;
         if (reply.eventId != event.eventId) return;
-        session.PopFront(event.eventId);
-        SendReply(service.platform, device, reply);  // the client's bytes, unchanged
+        // A dropped event has its answer already: the driver gets one per event.
+        if (session.PopFront(event.eventId)) SendReply(service.platform, device, reply);  // the client's bytes
     }
 }
 

@@ -391,6 +391,30 @@ TEST_F(SessionWorkerTest, AnEventNotTakenInTimeEndsTheConnectionAndStaysFirst) {
     EXPECT_TRUE(FakeDriver::Get().Replies().empty());
 }
 
+TEST_F(SessionWorkerTest, AnEventDroppedWhileItsAnswerIsAwaitedIsAnsweredToTheDriverOnlyOnce) {
+    // A queue of one; the fixture deletes it like any session of the table.
+    Session* session = new Session(service.sessions, 1, 1);
+    Put(*session, Event(1, 1));
+    ServedConnection connection(service);
+    PipeClient& client = Hello(connection, 1);
+    ASSERT_TRUE(client.ReadEvent());
+    // The pump's side: the next event overflows the queue and drops the first,
+    // which the pump denies to the driver itself.
+    std::optional<AccessEvent> mustDeny;
+    ASSERT_TRUE(session->Enqueue(Event(2, 1), false, &mustDeny));
+    ASSERT_TRUE(mustDeny.has_value());
+    EXPECT_EQ(mustDeny->eventId, 1u);
+    ASSERT_TRUE(client.WriteReply(1, 1));
+    ASSERT_TRUE(client.ReadEvent());
+    ASSERT_TRUE(client.WriteReply(2, 1));
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(1, 5000));
+    client.Close();
+    ASSERT_TRUE(connection.Join());
+    const auto replies = FakeDriver::Get().Replies();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].eventId, 2u);
+}
+
 TEST_F(SessionWorkerTest, TheReplyMayTakeLongerThanAnyLimit) {
     service.limits.helloMs = 200;
     service.limits.eventTakenMs = 200;
