@@ -164,7 +164,7 @@ TEST_F(UninstallTest, TheDisableCommandGoesBeforeAnyDeletion) {
     EXPECT_NE(PendingRenames().find(L"QuenvarUI.exe"), std::wstring::npos);
     const BoxSeen told = reboot.Result();
     ASSERT_TRUE(told.found);
-    EXPECT_EQ(told.text.rfind(L"Quenvar Lockmere has been uninstalled.", 0), 0u);
+    EXPECT_EQ(told.text.rfind(L"Quenvar Lockmere has been uninstalled.", 0), 0u) << std::string(told.text.begin(), told.text.end());
     EXPECT_EQ(restarts, 0);
 }
 

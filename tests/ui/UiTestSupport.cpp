@@ -75,7 +75,8 @@ MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD
             if (box != nullptr && IsWindowVisible(box)) {
                 seen_.found = true;
                 wchar_t text[2048] = {};
-                GetDlgItemTextW(box, 0xFFFF, text, 2048);
+                // Under load the box may be seen before its text is in place.
+                for (int read = 0; read < 50 && GetDlgItemTextW(box, 0xFFFF, text, 2048) == 0; ++read) Sleep(20);
                 seen_.text = text;
                 seen_.owner = GetWindow(box, GW_OWNER);
                 seen_.exStyle = GetWindowLongPtrW(box, GWL_EXSTYLE);
