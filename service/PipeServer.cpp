@@ -37,7 +37,11 @@ void StartWorker(UniqueHandle connected, ServiceContext& service) {
     if (thread) start.release();  // the worker owns it now; its thread handle is not kept
 }
 
+bool AwaitClientOn(HANDLE listening) { return PipeChannel(listening).AwaitClient(); }
+
 }  // namespace
+
+bool (*awaitPipeClient)(HANDLE listening) = AwaitClientOn;
 
 HANDLE CreateServicePipeInstance(const ServicePlatform& platform, const wchar_t* pipeName,
                                  SECURITY_ATTRIBUTES* security, bool firstInstance) {
@@ -63,7 +67,7 @@ void RunPipeServer(const wchar_t* pipeName, ServiceContext& service) {
     UniqueHandle listening = CreateUntilMade(pipeName, service, security.attributes(), true);
     for (;;) {
         try {
-            const bool connected = PipeChannel(listening.get()).AwaitClient();
+            const bool connected = awaitPipeClient(listening.get());
             // The next instance exists before this one is let go, so the name
             // never falls free for another process to take.
             UniqueHandle next = CreateUntilMade(pipeName, service, security.attributes(), false);

@@ -23,6 +23,10 @@ HANDLE CreateServicePipeInstance(const ServicePlatform& platform, const wchar_t*
 // pause, and a worker that cannot be started costs only its own connection.
 [[noreturn]] void RunPipeServer(const wchar_t* pipeName, ServiceContext& service);
 
+// Waits on a listening instance until a client is connected to it (PipeChannel's
+// AwaitClient). A test replaces it to connect a client before the wait begins.
+extern bool (*awaitPipeClient)(HANDLE listening);
+
 // Thread entry for the running service: "\\.\pipe\QuenvarUIPipe".
 DWORD WINAPI PipeServerThread(LPVOID unused);
 

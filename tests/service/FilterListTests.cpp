@@ -75,15 +75,3 @@ TEST(FilterListCompare, RemoveFirstTakesOneOccurrenceFromTheStart) {
     EXPECT_FALSE(RemoveFirst(&list, L"other"));
     EXPECT_EQ(list.size(), 2u);
 }
-
-TEST(FilterListPrompt, NamesTheDriverBetweenQuotes) {
-    const std::wstring text = FilterPromptText(L"spykbd");
-    EXPECT_EQ(text.find(L"Quenvar Lockmere has detected an unknown keyboard filter driver installed on your "
-                        L"computer.  This driver has access to every key you press and may be part of a spy "
-                        L"program.\n\nThe driver's name is: 'spykbd'\n\nNote: A standard Windows XP installation "
-                        L"DOES NOT have keyboard filter drivers installed."),
-              0u);
-    const std::wstring end = L"You can always reinstall the driver at a later time if you need it.\n\nDo you want "
-                             L"to allow this driver to watch your keyboard?";
-    EXPECT_EQ(text.substr(text.size() - end.size()), end);
-}

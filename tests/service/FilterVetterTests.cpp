@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "SeamOverride.h"
@@ -215,6 +216,43 @@ TEST_F(FilterVetterTest, AKnownListThatDoesNotVerifyCountsAsAbsent) {
     vetter.EndPass();
     ASSERT_EQ(Pass(), FilterVetter::PassOutcome::kVetted);
     EXPECT_TRUE(questions.empty());
+}
+
+// The known list is bound to the machine's product id: signed under one id it
+// is trusted there, and asked about again under an id that differs only in its
+// last byte.
+TEST_F(FilterVetterTest, AKnownListVerifiesOnlyUnderTheIdentityItWasSignedWith) {
+    constexpr const wchar_t* kIdentityKey = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
+    struct Restore {
+        std::vector<uint8_t> saved;
+        bool had = GetValue(kIdentityKey, L"DigitalProductId", &saved);
+        ~Restore() {
+            if (had) SetValue(kIdentityKey, L"DigitalProductId", REG_BINARY, saved);
+            else SHDeleteValueW(HKEY_LOCAL_MACHINE, kIdentityKey, L"DigitalProductId");
+        }
+    } restore;
+    std::vector<uint8_t> ours(164);
+    for (size_t i = 0; i < ours.size(); ++i) ours[i] = static_cast<uint8_t>(i * 7 + 1);
+    std::vector<uint8_t> theirs = ours;
+    theirs.back() ^= 1;
+    const std::vector<uint8_t> list = BuildFilterList({L"spy"});
+    const Sha1Digest signedHere = ListDigest(ours.data(), ours.size(), list.data(), list.size());
+
+    for (const auto& [identity, trusted] : {std::pair{ours, true}, std::pair{theirs, false}}) {
+        SetValue(kIdentityKey, L"DigitalProductId", REG_BINARY, identity);
+        FilterVetter fresh{ScriptedAsk};
+        ASSERT_TRUE(fresh.ReadMachineIdentity());
+        EXPECT_EQ(fresh.machineId(), identity);
+        SetUpperFilters(std::wstring(L"spy\0\0", 5));
+        SetValue(kProductKey, L"KnownFilterDrivers", REG_MULTI_SZ, list);
+        SetValue(kProductKey, L"KnownFilterDriversBin", REG_BINARY,
+                 std::vector<uint8_t>(signedHere.begin(), signedHere.end()));
+        questions.clear();
+        ASSERT_EQ(fresh.RunPass(), FilterVetter::PassOutcome::kVetted);
+        fresh.EndPass();
+        EXPECT_EQ(DriversAskedAbout(), trusted ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"spy"})
+            << trusted;
+    }
 }
 
 TEST_F(FilterVetterTest, MalformedUpperFiltersAreParsedWithinTheirData) {

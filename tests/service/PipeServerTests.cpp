@@ -2,14 +2,18 @@
 
 #include <aclapi.h>
 
+#include <atomic>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 #include <thread>
 
 #include "FakeServicePlatform.h"
+#include "SeamOverride.h"
 #include "PipeTestClient.h"
 #include "common/PipeProtocol.h"
+#include "service/PipeChannel.h"
 #include "service/PipeSecurity.h"
 #include "service/PipeServer.h"
 #include "service/WellKnownSid.h"
@@ -112,6 +116,10 @@ TEST(PipeSecurity, CreatedInstanceCarriesTheDaclTypeAndBuffers) {
     EXPECT_EQ(flags, static_cast<DWORD>(PIPE_SERVER_END | PIPE_TYPE_MESSAGE));
     EXPECT_EQ(outBuffer, 1024u);
     EXPECT_EQ(inBuffer, 1024u);
+    // Byte read mode and blocking: both flags are zero, so any other mode shows.
+    DWORD state = 0xFFFFFFFF;
+    ASSERT_TRUE(GetNamedPipeHandleStateW(pipe.get(), &state, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_EQ(state, static_cast<DWORD>(PIPE_READMODE_BYTE | PIPE_WAIT));
     // Windows reports PIPE_UNLIMITED_INSTANCES; Wine reports it as all bits set.
     EXPECT_TRUE(maxInstances == PIPE_UNLIMITED_INSTANCES || maxInstances == 0xFFFFFFFFu) << maxInstances;
 }
@@ -150,7 +158,8 @@ TEST(PipeServer, ServesEveryConnectionWithItsOwnWorker) {
     PipeClient command(name.c_str());
     ASSERT_TRUE(command.WriteU32(DisableGuardCode));
     EXPECT_FALSE(command.ReadU32().has_value());
-    EXPECT_EQ(service.guardEnabled.load(), 0);
+    // The worker may close the pipe before it clears the flag.
+    EXPECT_TRUE(WaitUntil([] { return service.guardEnabled.load() == 0; }));
 }
 
 namespace {
@@ -224,4 +233,44 @@ TEST(PipeServer, AFailedCreationIsRetriedAndServingGoesOn) {
     size_t failed = 0;
     for (const PipeCreation& c : FakeDriver::Get().PipeCreations()) failed += !c.made;
     EXPECT_EQ(failed, 2u);
+}
+
+namespace {
+
+// Connects a client to the instance before the server waits on it, once, so
+// that ConnectNamedPipe meets a client that is already there.
+std::wstring earlyPipeName;  // set before the server starts
+std::optional<PipeClient> earlyClient;
+std::atomic<bool> earlyConnected{false};
+bool AwaitEarlyClient(HANDLE listening) {
+    if (!earlyConnected) {
+        earlyClient.emplace(earlyPipeName.c_str());
+        // Proves the client came first: the system answers ERROR_PIPE_CONNECTED.
+        UniqueHandle probe(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = probe.get();
+        EXPECT_FALSE(ConnectNamedPipe(listening, &overlapped));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_CONNECTED));
+        earlyConnected = true;
+    }
+    return PipeChannel(listening).AwaitClient();
+}
+
+}  // namespace
+
+TEST(PipeServer, AClientConnectedBeforeTheServerWaitsIsServed) {
+    FakeDriver::Get().Reset();
+    static ServiceContext service(kFakeServicePlatform);
+    service.driverStatus = ExpectedDriverStatus;
+    const std::wstring name = UniquePipeName();
+    earlyPipeName = name;
+    quenvar::testing::SeamOverride<bool (*)(HANDLE)> early{awaitPipeClient, AwaitEarlyClient};
+    StartServer(service, name);
+    ASSERT_TRUE(WaitUntil([] { return earlyConnected.load(); }));
+    ASSERT_TRUE(earlyClient && earlyClient->connected());
+    ASSERT_TRUE(earlyClient->WriteU32(ProcessInSession(4)));
+    EXPECT_EQ(earlyClient->ReadU32(), std::optional<uint32_t>(ExpectedDriverStatus));
+    earlyClient.reset();
+    // The server goes on listening for the next client.
+    EXPECT_TRUE(Served(service, name, 5));
 }
