@@ -30,6 +30,8 @@ typedef struct JournalEntry {
     uint32_t kind;
     uint32_t length; /* input length of the request */
     uint8_t bytes[8];
+    uint32_t outLength;  /* output length of the request */
+    uint32_t requestor;  /* process id of the caller (the current process during the call) */
 } JournalEntry;
 
 typedef struct StandInState {

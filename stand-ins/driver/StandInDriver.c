@@ -46,15 +46,24 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 }
 
 /* Caller holds stateLock. */
-static void AddJournal(ULONG kind, const void* bytes, ULONG length) {
+static void AddEntry(const JournalEntry* entry) {
     JournalItem* item = ExAllocatePoolWithTag(NonPagedPool, sizeof(JournalItem), POOL_TAG);
     if (item == NULL) return;
-    RtlZeroMemory(item, sizeof(*item));
-    item->entry.kind = kind;
-    item->entry.length = length;
-    if (bytes != NULL) RtlCopyMemory(item->entry.bytes, bytes, length < 8 ? length : 8);
+    item->entry = *entry;
     InsertTailList(&journal, &item->link);
     state.journalEntries++;
+}
+
+/* Caller holds stateLock. */
+static void AddJournal(ULONG kind, const void* bytes, ULONG length, PIRP irp) {
+    JournalEntry entry;
+    RtlZeroMemory(&entry, sizeof(entry));
+    entry.kind = kind;
+    entry.length = length;
+    entry.outLength = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
+    entry.requestor = (uint32_t)(ULONG_PTR)PsGetCurrentProcessId();
+    if (bytes != NULL) RtlCopyMemory(entry.bytes, bytes, length < 8 ? length : 8);
+    AddEntry(&entry);
 }
 
 static void NTAPI CancelWait(PDEVICE_OBJECT dev, PIRP irp) {
@@ -191,16 +200,24 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT dev, PIRP irp) {
         ULONG kind = code == IOCTL_REPLY ? JOURNAL_REPLY
                    : code == IOCTL_ENABLE_GUARD ? JOURNAL_ENABLE_GUARD : JOURNAL_DISABLE_GUARD;
         KeAcquireSpinLock(&stateLock, &irql);
-        AddJournal(kind, inLength > 0 ? system : NULL, inLength);
+        AddJournal(kind, inLength > 0 ? system : NULL, inLength, irp);
         KeReleaseSpinLock(&stateLock, irql);
         return Complete(irp, STATUS_SUCCESS, 0);
     }
     case IOCTL_REGISTER_SERVICE: {
-        ULONG status;
+        /* The handle travels in the output pointer (method neither), which Wine
+         * does not pass on to a driver when the output size is 0. */
+        JournalEntry entry;
+        RtlZeroMemory(&entry, sizeof(entry));
+        entry.kind = JOURNAL_REGISTER;
+        entry.length = inLength;
+        entry.outLength = outLength;
+        entry.requestor = (uint32_t)(ULONG_PTR)PsGetCurrentProcessId();
         KeAcquireSpinLock(&stateLock, &irql);
-        status = registerStatus;
+        ULONG status = registerStatus;
+        RtlCopyMemory(entry.bytes, &status, sizeof(status));
         state.registrations++;
-        AddJournal(JOURNAL_REGISTER, &status, sizeof(status));
+        AddEntry(&entry);
         KeReleaseSpinLock(&stateLock, irql);
         /* The status travels back as the returned byte count. */
         return Complete(irp, STATUS_SUCCESS, status);

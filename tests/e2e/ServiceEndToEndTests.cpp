@@ -66,7 +66,12 @@ std::vector<JournalEntry> ServiceRunning::registration;
 
 TEST_F(ServiceRunning, RegistersWithTheDriverAndRefusesToStopOrPause) {
     ASSERT_EQ(registration.size(), 1u);
-    EXPECT_EQ(registration[0].kind, JOURNAL_REGISTER);
+    const JournalEntry& request = registration[0];
+    EXPECT_EQ(request.kind, JOURNAL_REGISTER);
+    EXPECT_EQ(request.length, 0u);
+    EXPECT_EQ(request.outLength, 0u);
+    const DWORD service = standin::ServiceProcessId(L"QuenvarSvc");
+    EXPECT_EQ(request.requestor, service);
     EXPECT_EQ(driver.QueryState().registrations, 1u);
 
     EXPECT_NE(standin::SendServiceControl(L"QuenvarSvc", SERVICE_CONTROL_STOP), 0u);

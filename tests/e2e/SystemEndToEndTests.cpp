@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <vector>
 
 #include "E2eSupport.h"
 #include "SystemSupport.h"
 #include "client/RecordSignature.h"
+#include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
@@ -357,4 +359,38 @@ TEST(SystemUninstallWithoutService, EveryStepStillRuns) {
     EXPECT_FALSE(ServiceEntryExists(L"QuenvarSvc"));
     EXPECT_FALSE(KeyExists(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere"));
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"QuenvarUI"));
+}
+
+// The uninstall sends the guard's disable command before it deletes anything.
+// The test stands in for the service on a pipe without buffers, so that the
+// uninstall's write of the command returns only once the test has read it: what
+// is installed before that read is what was installed when the command went out.
+TEST(SystemUninstallWithoutService, SendsTheDisableCommandBeforeItDeletesAnything) {
+    ASSERT_TRUE(InstallSystem(false));
+    const std::vector<std::wstring> pendingBefore = PendingDeletions();
+    UniqueHandle pipe(CreateNamedPipeW(L"\\\\.\\pipe\\QuenvarUIPipe", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+    ASSERT_TRUE(pipe.valid());
+    std::future<DWORD> uninstall = std::async(std::launch::async, [] { return Uninstall(true); });
+    UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = done.get();
+    const auto finished = [&](BOOL started) {
+        DWORD moved = 0;
+        return (started || GetLastError() == ERROR_IO_PENDING) && WaitForSingleObject(done.get(), 60000) == 0 &&
+               GetOverlappedResult(pipe.get(), &overlapped, &moved, FALSE);
+    };
+    ASSERT_TRUE(finished(ConnectNamedPipe(pipe.get(), &overlapped)) || GetLastError() == ERROR_PIPE_CONNECTED);
+
+    ExpectFootprintInPlace();
+    EXPECT_EQ(PendingDeletions(), pendingBefore);
+    EXPECT_TRUE(ServiceEntryExists(L"Quenvar"));
+    EXPECT_TRUE(ServiceEntryExists(L"QuenvarSvc"));
+
+    uint32_t command = 0;
+    ASSERT_TRUE(finished(ReadFile(pipe.get(), &command, sizeof(command), nullptr, &overlapped)));
+    EXPECT_EQ(command, DisableGuardCode);
+    EXPECT_EQ(uninstall.get(), 0u);
+    EXPECT_EQ(PendingDeletions().size(), pendingBefore.size() + InstalledItems().size());
+    EXPECT_FALSE(ServiceEntryExists(L"QuenvarSvc"));
 }
