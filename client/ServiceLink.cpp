@@ -9,6 +9,7 @@
 #include "common/ProductInfo.h"
 #include "common/UniqueResource.h"
 #include "common/WideFormat.h"
+#include "ui/MessageBoxCall.h"
 
 namespace quenvar {
 
@@ -71,14 +72,14 @@ DWORD WINAPI ServiceLinkThread(LPVOID) {
     if (!pipe || !WriteExactly(pipe.get(), &hello, sizeof(hello)) ||
         !ReadExactly(pipe.get(), &status, sizeof(status))) {
         LogLine(L"Initialization error, protection disabled.  Error code = NO SERVICE.");
-        MessageBoxW(nullptr, InitializationErrorText(L"NO SERVICE").c_str(), kErrorTitle, 0);
+        showMessageBox(nullptr, InitializationErrorText(L"NO SERVICE").c_str(), kErrorTitle, 0);
         return 0;
     }
     if (status != ExpectedDriverStatus) {
         LogLine(L"Initialization error, protection disabled.  Error code = 0x%x.", status);
         wchar_t code[16];
         FormatInto(code, 16, L"0x%x", status);
-        MessageBoxW(nullptr, InitializationErrorText(code).c_str(), kErrorTitle, 0);
+        showMessageBox(nullptr, InitializationErrorText(code).c_str(), kErrorTitle, 0);
     }
     ServeEvents(pipe.get(), translator);
     return 0;

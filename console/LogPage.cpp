@@ -7,6 +7,7 @@
 #include "ui/DispatchingMutexLock.h"
 #include "console/LogText.h"
 #include "resources/ResourceIds.h"
+#include "ui/MessageBoxCall.h"
 
 namespace quenvar {
 
@@ -61,7 +62,7 @@ void LogPage::OnCommand(int controlId, HWND /*controlWindow*/) {
     if (controlId != kClearLogId) return;
     // Not under logLock: the box pumps messages, and an entry added meanwhile
     // at worst lands in the list just before it is emptied.
-    if (MessageBoxW(window, kClearLogQuestion, kClearLogTitle, MB_TOPMOST | MB_ICONQUESTION | MB_YESNO) != IDYES)
+    if (showMessageBox(window, kClearLogQuestion, kClearLogTitle, MB_TOPMOST | MB_ICONQUESTION | MB_YESNO) != IDYES)
         return;
     listView->DeleteAllRows();
     EnableWindow(clearButton, FALSE);

@@ -3,6 +3,7 @@
 #include "client/ProcessRightsCache.h"
 #include "common/RestartRoutine.h"
 #include "common/UniqueResource.h"
+#include "ui/MessageBoxCall.h"
 
 namespace quenvar {
 
@@ -111,37 +112,38 @@ std::wstring JoinedText(const wchar_t* first, const std::wstring& path, const wc
 }
 
 bool ConfirmForget(HWND owner, const std::wstring& path) {
-    return MessageBoxW(owner, JoinedText(kForgetFirst, path, kForgetSecond).c_str(), kAreYouSure, kQuestionFlags) ==
-           IDYES;
+    return showMessageBox(owner, JoinedText(kForgetFirst, path, kForgetSecond).c_str(), kAreYouSure,
+                          kQuestionFlags) == IDYES;
 }
 
 void ConfirmAndDestroyFile(HWND owner, const std::wstring& path) {
     if (const wchar_t* refusal = RefusalOf(path)) {
-        MessageBoxW(owner, JoinedText(kRefusedFirst, path, refusal).c_str(), kRefusedTitle, kRefusedFlags);
+        showMessageBox(owner, JoinedText(kRefusedFirst, path, refusal).c_str(), kRefusedTitle, kRefusedFlags);
         return;
     }
-    if (MessageBoxW(owner, JoinedText(kEraseFirst, path, kEraseSecond).c_str(), kAreYouSure, kQuestionFlags) != IDYES)
+    if (showMessageBox(owner, JoinedText(kEraseFirst, path, kEraseSecond).c_str(), kAreYouSure, kQuestionFlags) !=
+        IDYES)
         return;
     // Read-only, hidden and system files cannot be deleted as they are; what a
     // failed delete leaves must look as it did.
     const DWORD attributes = GetFileAttributesW(path.c_str());
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileW(path.c_str())) {
-        MessageBoxW(owner, JoinedText(kDeletedFirst, path, kDeletedSecond).c_str(), kDeletedTitle, MB_TOPMOST);
+        showMessageBox(owner, JoinedText(kDeletedFirst, path, kDeletedSecond).c_str(), kDeletedTitle, MB_TOPMOST);
         return;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
-    if (MessageBoxW(owner, JoinedText(kScheduleFirst, path, kScheduleSecond).c_str(), kScheduleTitle,
+    if (showMessageBox(owner, JoinedText(kScheduleFirst, path, kScheduleSecond).c_str(), kScheduleTitle,
                     kQuestionFlags) != IDYES)
         return;
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
-        MessageBoxW(owner, kDeniedText, kDeniedTitle, MB_ICONERROR);
+        showMessageBox(owner, kDeniedText, kDeniedTitle, MB_ICONERROR);
         return;
     }
-    if (MessageBoxW(owner, JoinedText(kRebootFirst, path, kRebootSecond).c_str(), kRebootTitle, kQuestionFlags) ==
-        IDYES)
+    if (showMessageBox(owner, JoinedText(kRebootFirst, path, kRebootSecond).c_str(), kRebootTitle,
+                       kQuestionFlags) == IDYES)
         restartRoutine();
 }
 

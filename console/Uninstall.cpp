@@ -8,6 +8,7 @@
 #include "common/RestartRoutine.h"
 #include "common/UniqueResource.h"
 #include "common/WideFormat.h"
+#include "ui/MessageBoxCall.h"
 
 namespace quenvar {
 
@@ -83,14 +84,14 @@ std::wstring UninstallFailureText(const std::vector<std::wstring>& remaining) {
 }
 
 int RunUninstall() {
-    if (MessageBoxW(nullptr, L"You are about to uninstall Quenvar Lockmere.  Are you sure you want to do this?",
+    if (showMessageBox(nullptr, L"You are about to uninstall Quenvar Lockmere.  Are you sure you want to do this?",
                     L"Are You Sure?", MB_ICONQUESTION | MB_YESNO) != IDYES)
         return 0;
     // The rights check comes first, as in setup: without them every step
     // below would fail, and the guard must not be switched off for nothing.
     const UniqueServiceHandle manager(serviceManagerOpener(SC_MANAGER_ALL_ACCESS));
     if (!manager) {
-        MessageBoxW(nullptr, kNoRightsText, kNoRightsTitle, MB_ICONERROR);
+        showMessageBox(nullptr, kNoRightsText, kNoRightsTitle, MB_ICONERROR);
         return 0;
     }
     // So that the service's registry guard leaves the deletions below alone.
@@ -118,10 +119,10 @@ int RunUninstall() {
         remaining.push_back(L"the value QuenvarUI of HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 
     if (!remaining.empty()) {
-        MessageBoxW(nullptr, UninstallFailureText(remaining).c_str(), kIncompleteTitle, MB_ICONERROR);
+        showMessageBox(nullptr, UninstallFailureText(remaining).c_str(), kIncompleteTitle, MB_ICONERROR);
         return 0;
     }
-    if (MessageBoxW(nullptr,
+    if (showMessageBox(nullptr,
                     L"Quenvar Lockmere has been uninstalled.  You must reboot your computer for the changes to take "
                     L"effect.\n\nWould you like to reboot now?",
                     L"Reboot?", MB_ICONQUESTION | MB_YESNO) == IDYES)

@@ -126,15 +126,21 @@ TEST_F(DriveTableTest, TableHoldsTheFirstStringOfEveryDriveThatAnswers) {
     chosen.answers[L'F'] = std::wstring(L"\\Device\\CdRom0\0\\Device\\Other", 29);
     chosen.answers[L'G'] = L"";  // an empty target would begin every path
     chosen.answers[L'H'] = L"\\Device\\HarddiskVolume1";  // same target as C:, later drive wins
+    // The 1024-unit buffer holds a target of 1022 and the list's two zeros.
+    const std::wstring fits = L"\\Device\\" + std::wstring(1022 - 8, L'i');
+    chosen.mask |= DriveBit(L'I') | DriveBit(L'J');
+    chosen.answers[L'I'] = fits;
+    chosen.answers[L'J'] = fits + L'j';
 
     DevicePathTranslator translator(kChosenDrives);
     EXPECT_EQ(translator.lastDriveMask, chosen.mask);
-    const std::vector<std::wstring> letters = {L"C:", L"D:", L"E:", L"F:", L"G:", L"H:"};
+    const std::vector<std::wstring> letters = {L"C:", L"D:", L"E:", L"F:", L"G:", L"H:", L"I:", L"J:"};
     EXPECT_EQ(chosen.queried, letters);
     const DeviceTable expected = {
         {L"\\Device\\CdRom0", L"F:"},
         {L"\\Device\\HarddiskVolume1", L"H:"},
         {L"\\Device\\HarddiskVolume10", L"D:"},
+        {fits, L"I:"},
     };
     EXPECT_EQ(translator.deviceToDrive, expected);
 }
@@ -282,6 +288,54 @@ TEST(DevicePathTranslatorOnWine, ShortNamesAreExpandedToLongOnes) {
     EXPECT_EQ(translator.ToDosPath(std::wstring(target) + shortPath.substr(2)), longPath);
     EXPECT_EQ(translator.ToDosPath(shortPath.substr(2)), longPath);
     EXPECT_EQ(translator.ToDosPath(shortPath), longPath);
+}
+
+namespace {
+
+// Folders with long names under the temp folder, nested so that the long form
+// of the innermost has exactly `length` characters. Made through paths with
+// the prefix that knows no MAX_PATH; removed by the destructor.
+class DeepFolder {
+public:
+    DeepFolder(size_t length, wchar_t tag) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        std::wstring path = LongForm(temp);
+        if (!path.empty() && path.back() == L'\\') path.pop_back();
+        while (path.size() + 1 < length) {
+            const size_t room = length - path.size() - 1;
+            // Every name long enough to have a distinct short form.
+            const size_t name = room <= 200 ? room : (room - 200 < 13 ? room - 13 : 200);
+            path += L"\\" + (std::wstring(1, tag) + L" deep folder " + std::wstring(200, L'q')).substr(0, name);
+            CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+            made.push_back(path);
+        }
+        longPath = path;
+        shortPath = ShortForm(L"\\\\?\\" + path);
+        if (shortPath.compare(0, 4, L"\\\\?\\") == 0) shortPath.erase(0, 4);
+    }
+    ~DeepFolder() {
+        for (auto folder = made.rbegin(); folder != made.rend(); ++folder)
+            RemoveDirectoryW((L"\\\\?\\" + *folder).c_str());
+    }
+    std::vector<std::wstring> made;
+    std::wstring longPath;
+    std::wstring shortPath;
+};
+
+}  // namespace
+
+// The long form is expanded into 1024 characters: 1023 and its NUL fit.
+TEST(DevicePathTranslatorOnWine, ALongFormIsExpandedWhileItFitsTheBufferAndOtherwiseLeftShort) {
+    DevicePathTranslator translator;
+    for (const size_t length : {size_t{1023}, size_t{1024}}) {
+        const DeepFolder folder(length, length == 1023 ? L'a' : L'b');
+        ASSERT_EQ(folder.longPath.size(), length);
+        ASSERT_FALSE(folder.shortPath.empty()) << length;
+        ASSERT_LT(folder.shortPath.size(), size_t{MAX_PATH});
+        const std::wstring expected = length < kDevicePathBufferSize ? folder.longPath : folder.shortPath;
+        EXPECT_EQ(translator.ToDosPath(folder.shortPath), expected) << length;
+    }
 }
 
 TEST_F(DriveTableTest, AVolumeMountedLaterIsFoundByRefreshingTheTableOnce) {

@@ -131,8 +131,14 @@ TEST_F(RecordSignatureTest, BuiltRecordCarriesLowMaskBytesFingerprintAndSeal) {
 TEST_F(RecordSignatureTest, RecordVerifiesOnlyWithItsOwnFingerprint) {
     const RightsRecord record = SampleRecord(kPatternUnderBuiltInKey);
     EXPECT_TRUE(Verify(Bytes(record), kRightsRecordSize, kPatternUnderBuiltInKey.data()));
-    // The program file changed: another fingerprint.
+    // The program file changed: another fingerprint, even one that differs
+    // from the stored one in a single byte, the last one included.
     EXPECT_FALSE(Verify(Bytes(record), kRightsRecordSize, kEmptyUnderBuiltInKey.data()));
+    for (size_t byte = 0; byte < kSha1DigestSize; ++byte) {
+        Sha1Digest other = kPatternUnderBuiltInKey;
+        other[byte] ^= 0x80;
+        EXPECT_FALSE(Verify(Bytes(record), kRightsRecordSize, other.data())) << "byte " << byte;
+    }
     EXPECT_FALSE(Verify(nullptr, kRightsRecordSize, kPatternUnderBuiltInKey.data()));
 }
 

@@ -78,6 +78,7 @@ TEST(TemplateValueTest, AFormattedValueIsCutAt2047Characters) {
 
     EXPECT_EQ(Format(L"%ls", longText.c_str()), std::wstring(2047, L'x'));
     EXPECT_EQ(Format(L"%ls", std::wstring(2047, L'y').c_str()), std::wstring(2047, L'y'));
+    EXPECT_EQ(Format(L"%ls", std::wstring(2048, L'z').c_str()), std::wstring(2047, L'z'));
     EXPECT_EQ(Format(L"%ls-%d", L"ab", 3), L"ab-3");
 }
 

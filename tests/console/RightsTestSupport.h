@@ -62,8 +62,6 @@ private:
     bool active_ = false;
 };
 
-// What a message box showed: enough to tell its flags apart. Wine does not
-// honour MB_TOPMOST, so topmost is not among them.
 // The console tests' message box helpers, under the names these tests use.
 using BoxSeen = MessageBoxSeen;
 using BoxAnswerer = MessageBoxAnswerer;

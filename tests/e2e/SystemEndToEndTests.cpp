@@ -105,7 +105,7 @@ TEST_F(SystemTest, StartsHiddenWithTheStartUpLinesFirstInTheLog) {
     const auto rows = ReadLogRows(ui.dwProcessId);
     ASSERT_GE(rows.size(), 5u);
     EXPECT_EQ(rows[0].second, L"Quenvar Lockmere 1.0.7 loaded.");
-    EXPECT_EQ(rows[1].second.rfind(L"Please report bugs, suggestions and comments to ", 0), 0u);
+    EXPECT_EQ(rows[1].second, L"Please report bugs, suggestions and comments to support@quenvar.example!");
     EXPECT_EQ(rows[2].second, L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
     // The hook library was called once at start.
     DWORD calls = 0, size = sizeof(calls);

@@ -46,26 +46,6 @@ int ListRowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GET
 
 HostWindow::HostWindow() : dialog((PrepareWindows(), kMainWindowTemplate), nullptr) {}
 
-namespace {
-
-bool ButtonShown(HWND box, int id) {
-    HWND button = GetDlgItem(box, id);
-    return button != nullptr && IsWindowVisible(button);
-}
-
-BOOL CALLBACK FindShownIcon(HWND child, LPARAM found) {
-    wchar_t className[32] = {};
-    GetClassNameW(child, className, 32);
-    if (lstrcmpiW(className, L"Static") == 0 && IsWindowVisible(child) &&
-        (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        *reinterpret_cast<HICON*>(found) = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD limitMs)
     : caption_(caption), answer_(answer), limitMs_(limitMs) {
     thread_ = std::thread([this] {
@@ -79,11 +59,6 @@ MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD
                 for (int read = 0; read < 50 && GetDlgItemTextW(box, 0xFFFF, text, 2048) == 0; ++read) Sleep(20);
                 seen_.text = text;
                 seen_.owner = GetWindow(box, GW_OWNER);
-                seen_.exStyle = GetWindowLongPtrW(box, GWL_EXSTYLE);
-                seen_.hasOk = ButtonShown(box, IDOK);
-                seen_.hasYes = ButtonShown(box, IDYES);
-                seen_.hasNo = ButtonShown(box, IDNO);
-                EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&seen_.icon));
                 PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(box, answer_)));
                 return;

@@ -37,17 +37,12 @@ public:
     ModelessDialog dialog;
 };
 
-// What the answerer saw of the box it answered.
+// What the answerer saw of the box it answered. Its flags are seen through
+// showMessageBox (UserTexts): Wine draws no box topmost.
 struct MessageBoxSeen {
     bool found = false;
     std::wstring text;
     HWND owner = nullptr;
-    LONG_PTR exStyle = 0;
-    bool hasOk = false;
-    bool hasYes = false;
-    bool hasNo = false;
-    // The icon shown, null for none.
-    HICON icon = nullptr;
 };
 
 // Waits (on its own thread) for a top-level dialog box with this caption,

@@ -1,0 +1,7 @@
+#include "ui/MessageBoxCall.h"
+
+namespace quenvar {
+
+MessageBoxFunction showMessageBox = MessageBoxW;
+
+}  // namespace quenvar
