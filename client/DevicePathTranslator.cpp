@@ -49,6 +49,8 @@ std::wstring ExpandLongPath(const std::wstring& path) {
     return std::wstring(buffer);
 }
 
+LongPathExpander longPathExpander = ExpandLongPath;
+
 DevicePathTranslator::DevicePathTranslator(const DriveTableSource& drives)
     : lastDriveMask(0), windowsDrive{0, 0, 0}, drives(drives) {
     Refresh();
@@ -90,7 +92,7 @@ std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath) {
     if (kernelPath.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0 &&
         FindDeviceEntry(deviceToDrive, kernelPath) == deviceToDrive.end())
         Rebuild();
-    return ExpandLongPath(RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath));
+    return longPathExpander(RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath));
 }
 
 }  // namespace quenvar

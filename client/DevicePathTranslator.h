@@ -42,6 +42,11 @@ std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t
 // fails or the long form would not fit.
 std::wstring ExpandLongPath(const std::wstring& path);
 
+// ToDosPath expands through longPathExpander, which is ExpandLongPath unless a
+// test counts the file-system walks.
+using LongPathExpander = std::wstring (*)(const std::wstring& path);
+extern LongPathExpander longPathExpander;
+
 class DevicePathTranslator {
 public:
     explicit DevicePathTranslator(const DriveTableSource& drives = kWin32DriveTableSource);

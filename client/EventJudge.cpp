@@ -75,8 +75,15 @@ uint32_t KindBit(uint32_t breachKind) { return 1u << (breachKind % 32); }
 
 AccessReply JudgeEvent(AccessEvent& event, DevicePathTranslator& translator) {
     AccessReply reply = {event.eventId, 0};
-    const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
-    const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));
+    const std::wstring processKernelPath = PathField(event.processPath);
+    const std::wstring moduleKernelPath = PathField(event.modulePath);
+    const std::wstring processPath = translator.ToDosPath(processKernelPath);
+    // Most events name the process's own file as the module. Translating it
+    // again would repeat the same walk of the file system a moment later and
+    // give the same path; a change between the two walks could as well have
+    // come just after them.
+    const std::wstring modulePath =
+        moduleKernelPath == processKernelPath ? processPath : translator.ToDosPath(moduleKernelPath);
     DebugTrace(L"Breach %d in process %ls, module %ls (process_id = 0x%x, thread_id = 0x%x)\n",
                static_cast<int>(event.breachKind), processPath.c_str(), modulePath.c_str(), event.processId,
                event.threadId);
