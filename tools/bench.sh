@@ -5,6 +5,7 @@
 # (the whole system with QuenvarUI and remembered rights); then the median of
 # each figure and the ratios between medians.
 #   bench.sh [BUILD_DIR] [REPEATS]
+# QUENVAR_BIN, when set, names another folder of built programs to measure.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build/x64}" && pwd)"
@@ -15,10 +16,10 @@ trap 'rm -f "$figures"' EXIT
 
 for run in $(seq "$repeats"); do
   echo "== run $run: service benchmark"
-  QUENVAR_BIN="$build/bin" "$root/tools/wine-run.sh" --template "$build/wine-template" \
+  QUENVAR_BIN="${QUENVAR_BIN:-$build/bin}" "$root/tools/wine-run.sh" --template "$build/wine-template" \
     "$build/bin/ServicePathBenchmark.exe" | tr -d '\r' | tee -a "$figures" | grep -v '^figure '
   echo "== run $run: decision benchmark"
-  QUENVAR_BIN="$build/bin" "$root/tools/wine-run.sh" --template "$build/wine-template" \
+  QUENVAR_BIN="${QUENVAR_BIN:-$build/bin}" "$root/tools/wine-run.sh" --template "$build/wine-template" \
     "$build/bin/DecisionBenchmark.exe" | tr -d '\r' | tee -a "$figures" | grep -v '^figure '
 done
 

@@ -64,8 +64,8 @@ int wmain(int argc, wchar_t** argv) {
     UniqueHandle begin(CreateEventW(nullptr, TRUE, FALSE, L"QuenvarBenchTimedBegin"));
     const double decisions = RepliesPerSecond(driver, events, &wrong);
     UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, L"QuenvarBenchTimedEnd"));
-    std::printf("processes: ui %04lx, service %04lx, benchmark %04lx\n", ui.dwProcessId,
-                standin::ServiceProcessId(L"QuenvarSvc"), GetCurrentProcessId());
+    std::printf("processes: ui %04lx, service %04lx, benchmark %04lx (thread %04lx)\n", ui.dwProcessId,
+                standin::ServiceProcessId(L"QuenvarSvc"), GetCurrentProcessId(), GetCurrentThreadId());
     EndProgram(ui);
     // Every program is remembered as allowed for every kind: anything but an
     // allow means the run measured something else.
