@@ -35,15 +35,18 @@ pipe="$(median pipe)"; driver="$(median driver)"; fetch="$(median fetch_us)"; re
 service="$(median service)"; decisions="$(median decisions)"; memory="$(median memory_per_event)"
 # The bound from the medians of the stages, as each run computes it.
 bound="$(awk -v p="$pipe" -v f="$fetch" -v r="$reply" 'BEGIN { w = 1e6 / p + r; s = (f > w ? f : w); print 1e6 / s }')"
+serial="$(awk -v p="$pipe" -v f="$fetch" -v r="$reply" 'BEGIN { print 1e6 / (f + 1e6 / p + r) }')"
 echo
 echo "== medians of $repeats alternated runs"
 printf 'bare pipe ping-pong, two processes:  %8.0f round trips/s  (runs: %s)\n' "$pipe" "$(all pipe)"
 printf 'bare driver loop, no service:        %8.0f events/s       (runs: %s); fetch %.0f us, reply %.0f us\n' \
   "$driver" "$(all driver)" "$fetch" "$reply"
 printf 'service path bound:                  %8.0f events/s       = 1e6 / max(fetch, 1e6/pipe + reply) us\n' "$bound"
+printf 'stages one after another:            %8.0f events/s       = 1e6 / (fetch + 1e6/pipe + reply) us\n' "$serial"
 printf 'service path:                        %8.0f events/s       (runs: %s)\n' "$service" "$(all service)"
 printf 'decisions, remembered rights:        %8.0f decisions/s    (runs: %s)\n' "$decisions" "$(all decisions)"
 printf 'memory per queued event:             %8.0f bytes          (runs: %s)\n' "$memory" "$(all memory_per_event)"
-awk -v s="$service" -v b="$bound" -v d="$decisions" 'BEGIN {
+awk -v s="$service" -v b="$bound" -v q="$serial" -v d="$decisions" 'BEGIN {
   printf "ratio service path / bound:          %8.2f  (goal 0.8)\n", s / b
+  printf "ratio service path / stages in turn: %8.2f\n", s / q
   printf "ratio decisions / service path:      %8.2f  (goal 0.8)\n", d / s }'
