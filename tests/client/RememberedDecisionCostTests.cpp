@@ -27,7 +27,7 @@ constexpr const wchar_t* kRightsKey = L"Software\\Quenvar\\Lockmere\\Rights\\";
 std::vector<std::wstring> expanded;
 std::wstring CountingExpander(const std::wstring& path) {
     expanded.push_back(path);
-    return ExpandLongPath(path);
+    return LongFormOf(path);
 }
 
 std::vector<std::wstring> logged;
@@ -70,7 +70,7 @@ protected:
         wcscpy(breachLogPrefix[1], L"Blocked illegal keyboard hook in");
     }
     LogSink savedSink;
-    SeamOverride<LongPathExpander> expander{longPathExpander, CountingExpander};
+    SeamOverride<LongFormFinder> finder{longFormFinder, CountingExpander};
 };
 
 }  // namespace
@@ -131,7 +131,7 @@ TEST_F(RememberedDecisionCost, AModuleThatIsTheProcessFileIsTranslatedOnceAndJud
     DeleteFileW(denied.c_str());
 }
 
-TEST_F(RememberedDecisionCost, AFileRenamedUnderALiveProcessIsTranslatedAfreshAtItsNextEvent) {
+TEST_F(RememberedDecisionCost, ALiveProcessKeepsItsLongFormsUntilTheFileIsRenamed) {
     const std::wstring before = TempProgram(L"quenvar cost renamed long name.exe", 3);
     wchar_t shortForm[MAX_PATH] = {};
     ASSERT_NE(GetShortPathNameW(before.c_str(), shortForm, MAX_PATH), 0u);
@@ -144,17 +144,73 @@ TEST_F(RememberedDecisionCost, AFileRenamedUnderALiveProcessIsTranslatedAfreshAt
     event.processId = GetCurrentProcessId();
     StorePathField(event.processPath, shortForm);
     StorePathField(event.modulePath, shortForm);
-    EXPECT_EQ(JudgeEvent(event, translator).allow, 1u);
-    EXPECT_EQ(translator.ToDosPath(shortForm), before);
+    const auto judge = [&] {
+        expanded.clear();
+        logged.clear();
+        return JudgeEvent(event, translator).allow;
+    };
+    EXPECT_EQ(judge(), 1u);
+    EXPECT_EQ(expanded, std::vector<std::wstring>{shortForm});
+    // The same live process again: its long form is still there, so no folder
+    // is searched, and the answer is the remembered one.
+    EXPECT_EQ(judge(), 1u);
+    EXPECT_EQ(expanded, std::vector<std::wstring>{});
+    EXPECT_EQ(logged, std::vector<std::wstring>{});
 
-    // Gone from under its short name: the next event of the same live
-    // process is judged under the unexpanded path, which nobody allowed.
+    // Gone from under its long name: the next event of the same live process
+    // is translated afresh and judged under the unexpanded path, as if no
+    // long form had been remembered; that path is denied here.
     const std::wstring after = before + L".moved";
     ASSERT_TRUE(MoveFileW(before.c_str(), after.c_str()));
-    expanded.clear();
-    EXPECT_EQ(translator.ToDosPath(shortForm), shortForm);
+    Remember(shortForm, 0x02, 0);
+    EXPECT_EQ(judge(), 0u);
+    EXPECT_EQ(expanded, std::vector<std::wstring>{shortForm});
+    EXPECT_EQ(logged, std::vector<std::wstring>{L"Blocked illegal keyboard hook in '" + std::wstring(shortForm) + L"'"});
+    // Back under its long name: found again by a search, not by the table.
+    ASSERT_TRUE(MoveFileW(after.c_str(), before.c_str()));
+    EXPECT_EQ(judge(), 1u);
+    EXPECT_EQ(expanded, std::vector<std::wstring>{shortForm});
+
+    // An ended process whose id comes back gets a fresh cache, and with it a
+    // fresh search.
+    TheRightsStore().processCaches.erase(GetCurrentProcessId());
+    EXPECT_EQ(judge(), 1u);
     EXPECT_EQ(expanded, std::vector<std::wstring>{shortForm});
     TheRightsStore().processCaches.erase(GetCurrentProcessId());
     RegDeleteKeyW(HKEY_CURRENT_USER, kRightsKey);
-    DeleteFileW(after.c_str());
+    DeleteFileW(before.c_str());
+}
+
+TEST_F(RememberedDecisionCost, RememberedLongFormsAreKeyedByDrivePathAndBounded) {
+    DevicePathTranslator translator;
+    // Chosen drives: a volume that comes later gives another drive path, and
+    // so another entry, never the long form of the old one.
+    translator.deviceToDrive = {{L"\\Device\\HarddiskVolume1", L"C:"}};
+    static bool present = true;
+    SeamOverride<PathPresence> presence{pathPresence, [](const std::wstring&) { return present; }};
+    SeamOverride<LongFormFinder> marking{longFormFinder, [](const std::wstring& path) {
+        expanded.push_back(path);
+        return path.find(L"gone") == std::wstring::npos ? path + L"~long" : std::wstring();
+    }};
+    LongForms remembered;
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\a.exe", remembered), L"C:\\a.exe~long");
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\a.exe", remembered), L"C:\\a.exe~long");
+    EXPECT_EQ(expanded, std::vector<std::wstring>{L"C:\\a.exe"});
+    translator.deviceToDrive = {{L"\\Device\\HarddiskVolume1", L"D:"}};
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\a.exe", remembered), L"D:\\a.exe~long");
+    // A long form that no longer names a file is searched for again.
+    present = false;
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\a.exe", remembered), L"D:\\a.exe~long");
+    EXPECT_EQ(expanded, (std::vector<std::wstring>{L"C:\\a.exe", L"D:\\a.exe", L"D:\\a.exe"}));
+    present = true;
+    // A path without a long form is not remembered: each event searches.
+    expanded.clear();
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\gone.exe", remembered), L"D:\\gone.exe");
+    EXPECT_EQ(translator.ToDosPath(L"\\Device\\HarddiskVolume1\\gone.exe", remembered), L"D:\\gone.exe");
+    EXPECT_EQ(expanded, (std::vector<std::wstring>{L"D:\\gone.exe", L"D:\\gone.exe"}));
+    // Many paths of one process: the table starts afresh instead of growing.
+    for (size_t i = 0; i < 3 * kMaxLongForms; ++i)
+        translator.ToDosPath(L"\\Device\\HarddiskVolume1\\m" + std::to_wstring(i) + L".dll", remembered);
+    EXPECT_LE(remembered.size(), kMaxLongForms);
+    EXPECT_GT(remembered.size(), 0u);
 }
