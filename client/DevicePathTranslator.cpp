@@ -40,14 +40,27 @@ std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t
     return path;
 }
 
-std::wstring ExpandLongPath(const std::wstring& path) {
+std::wstring LongFormOf(const std::wstring& path) {
     wchar_t buffer[kDevicePathBufferSize];
     const DWORD length = GetLongPathNameW(path.c_str(), buffer, kDevicePathBufferSize);
-    // A file that has gone, or a long form that does not fit: the caller still
-    // needs a drive-letter path, and the unexpanded one is the best there is.
-    if (length == 0 || length >= kDevicePathBufferSize) return path;
+    if (length == 0 || length >= kDevicePathBufferSize) return std::wstring();
     return std::wstring(buffer);
 }
+
+LongFormFinder longFormFinder = LongFormOf;
+
+std::wstring ExpandLongPath(const std::wstring& path) {
+    // A file that has gone, or a long form that does not fit: the caller still
+    // needs a drive-letter path, and the unexpanded one is the best there is.
+    std::wstring longForm = longFormFinder(path);
+    return longForm.empty() ? path : longForm;
+}
+
+bool PathStillNamesAFile(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PathPresence pathPresence = PathStillNamesAFile;
 
 DevicePathTranslator::DevicePathTranslator(const DriveTableSource& drives)
     : lastDriveMask(0), windowsDrive{0, 0, 0}, drives(drives) {
@@ -85,12 +98,32 @@ void DevicePathTranslator::Rebuild() {
 }
 
 std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath) {
+    return ExpandLongPath(DrivePath(kernelPath));
+}
+
+std::wstring DevicePathTranslator::ToDosPath(const std::wstring& kernelPath, LongForms& remembered) {
+    const std::wstring drivePath = DrivePath(kernelPath);
+    // One look at the file's attributes instead of a search of every folder
+    // on the way. A long form that has gone (the file renamed or removed) is
+    // not trusted: the path is expanded as if it had never been seen.
+    const auto found = remembered.find(drivePath);
+    if (found != remembered.end()) {
+        if (pathPresence(found->second)) return found->second;
+        remembered.erase(found);
+    }
+    const std::wstring longForm = longFormFinder(drivePath);
+    if (longForm.empty()) return drivePath;
+    if (remembered.size() >= kMaxLongForms) remembered.clear();
+    return remembered[drivePath] = longForm;
+}
+
+std::wstring DevicePathTranslator::DrivePath(const std::wstring& kernelPath) {
     // Otherwise every program on a new volume would become a missing file on
     // the Windows drive and share the fingerprint of empty input.
     if (kernelPath.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0 &&
         FindDeviceEntry(deviceToDrive, kernelPath) == deviceToDrive.end())
         Rebuild();
-    return ExpandLongPath(RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath));
+    return RewriteDevicePrefix(deviceToDrive, windowsDrive, kernelPath);
 }
 
 }  // namespace quenvar

@@ -38,9 +38,30 @@ DeviceTable::const_iterator FindDeviceEntry(const DeviceTable& deviceToDrive, co
 std::wstring RewriteDevicePrefix(const DeviceTable& deviceToDrive, const wchar_t* windowsDrive,
                                  const std::wstring& path);
 
-// GetLongPathNameW into a 1024-character buffer; the path as given when that
-// fails or the long form would not fit.
+// GetLongPathNameW into a 1024-character buffer; empty when that fails or the
+// long form would not fit.
+std::wstring LongFormOf(const std::wstring& path);
+
+// ToDosPath looks long forms up through longFormFinder, which is LongFormOf
+// unless a test counts the file-system walks.
+using LongFormFinder = std::wstring (*)(const std::wstring& path);
+extern LongFormFinder longFormFinder;
+
+// The long form through longFormFinder; the path as given when there is none.
 std::wstring ExpandLongPath(const std::wstring& path);
+
+// Whether a path still names a file or folder: GetFileAttributesW, unless a
+// test stands in.
+bool PathStillNamesAFile(const std::wstring& path);
+using PathPresence = bool (*)(const std::wstring& path);
+extern PathPresence pathPresence;
+
+// Drive-letter path -> its long form, as one process's events found them.
+// A path without a long form is never kept: the file may come back.
+using LongForms = std::map<std::wstring, std::wstring>;
+// More than a process's own file and its modules: a table this full is
+// started afresh rather than grown without end.
+constexpr size_t kMaxLongForms = 64;
 
 class DevicePathTranslator {
 public:
@@ -60,6 +81,11 @@ public:
     // was built) rebuilds the table once and is tried again before it falls
     // back to the Windows drive.
     std::wstring ToDosPath(const std::wstring& kernelPath);
+    // The same, taking the long form from remembered while that long form still
+    // names a file, and remembering what it expands. A file renamed or removed
+    // under a live process is no longer found there and is expanded afresh; a
+    // new drive gives another drive-letter path and so another entry.
+    std::wstring ToDosPath(const std::wstring& kernelPath, LongForms& remembered);
 
     DeviceTable deviceToDrive;
     uint32_t lastDriveMask;
@@ -67,6 +93,9 @@ public:
     wchar_t windowsDrive[3];
 
 private:
+    // The kernel path with its device rewritten to a drive letter, not expanded.
+    std::wstring DrivePath(const std::wstring& kernelPath);
+
     DriveTableSource drives;
 };
 

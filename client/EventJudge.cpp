@@ -75,13 +75,24 @@ uint32_t KindBit(uint32_t breachKind) { return 1u << (breachKind % 32); }
 
 AccessReply JudgeEvent(AccessEvent& event, DevicePathTranslator& translator) {
     AccessReply reply = {event.eventId, 0};
-    const std::wstring processPath = translator.ToDosPath(PathField(event.processPath));
-    const std::wstring modulePath = translator.ToDosPath(PathField(event.modulePath));
+    const std::wstring processKernelPath = PathField(event.processPath);
+    const std::wstring moduleKernelPath = PathField(event.modulePath);
+    ProcessRightsCache* cache = TheRightsStore().ForProcess(event.processId);
+    // A process's files keep their long forms while it runs: the cache holds
+    // them so that a remembered decision does not search every folder again.
+    const auto translate = [&](const std::wstring& kernelPath) {
+        return cache != nullptr ? translator.ToDosPath(kernelPath, cache->longForms) : translator.ToDosPath(kernelPath);
+    };
+    const std::wstring processPath = translate(processKernelPath);
+    // Most events name the process's own file as the module. Translating it
+    // again would repeat the same walk of the file system a moment later and
+    // give the same path; a change between the two walks could as well have
+    // come just after them.
+    const std::wstring modulePath = moduleKernelPath == processKernelPath ? processPath : translate(moduleKernelPath);
     DebugTrace(L"Breach %d in process %ls, module %ls (process_id = 0x%x, thread_id = 0x%x)\n",
                static_cast<int>(event.breachKind), processPath.c_str(), modulePath.c_str(), event.processId,
                event.threadId);
     const bool moduleDiffers = processPath != modulePath;
-    ProcessRightsCache* cache = TheRightsStore().ForProcess(event.processId);
     // Without the store's lock nothing can be looked up or remembered: denied.
     if (cache == nullptr) return reply;
     bool denied = Judge(*cache, event, processPath, false);

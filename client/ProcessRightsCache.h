@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "client/DevicePathTranslator.h"
 #include "client/ProgramRights.h"
 #include "common/UniqueResource.h"
 
@@ -57,6 +58,9 @@ public:
 
     // Keyed by path exactly, case-sensitive.
     std::map<std::wstring, ProgramRights> rights;
+    // The long forms this process's events were translated to; they live and
+    // die with the process's cache, so a reused process id starts afresh.
+    LongForms longForms;
     uint32_t processId;
     UniqueHandle processHandle;
 };

@@ -7,6 +7,11 @@ namespace quenvar {
 RightsStore::RightsStore() : rightsLock(CreateMutexW(nullptr, FALSE, nullptr)) {}
 
 ProcessRightsCache* RightsStore::ForProcess(uint32_t processId) {
+    // A forget queued after this check is applied at the next lookup, as if it
+    // had come just after this one. A store without its lock never gets here
+    // unlocked: it hands out nothing.
+    if (!forgetsQueued.load(std::memory_order_acquire) && rightsLock.valid()) return CacheOf(processId);
+
     MutexLock lock(rightsLock.get());
     if (!lock.held()) return nullptr;
 
@@ -14,7 +19,11 @@ ProcessRightsCache* RightsStore::ForProcess(uint32_t processId) {
         for (auto& entry : processCaches) entry.second->rights.erase(path);
     }
     pendingForgets.clear();
+    forgetsQueued.store(false, std::memory_order_release);
+    return CacheOf(processId);
+}
 
+ProcessRightsCache* RightsStore::CacheOf(uint32_t processId) {
     const auto found = processCaches.find(processId);
     if (found != processCaches.end()) {
         if (WaitForSingleObject(found->second->processHandle.get(), 0) == WAIT_TIMEOUT) {
@@ -35,7 +44,9 @@ ProcessRightsCache* RightsStore::ForProcess(uint32_t processId) {
 
 void RightsStore::Forget(const std::wstring& path) {
     MutexLock lock(rightsLock.get());
-    if (lock.held()) pendingForgets.insert(path);
+    if (!lock.held()) return;
+    pendingForgets.insert(path);
+    forgetsQueued.store(true, std::memory_order_release);
 }
 
 RightsStore& TheRightsStore() {

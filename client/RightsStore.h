@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -32,9 +33,19 @@ public:
     // Queues the path for removal from every cache at the next ForProcess.
     void Forget(const std::wstring& path);
 
+private:
+    // The running process's cache, or a fresh one; the caller has applied the
+    // queued forgets.
+    ProcessRightsCache* CacheOf(uint32_t processId);
+
+public:
     // Guards pendingForgets and processCaches, not the caches' contents.
     UniqueHandle rightsLock;
     std::set<std::wstring> pendingForgets;
+    // Whether pendingForgets may hold a path; set and cleared under the lock.
+    // Only the service link thread uses processCaches, so while no forget is
+    // queued ForProcess has nothing the lock guards against and skips it.
+    std::atomic<bool> forgetsQueued{false};
     std::map<uint32_t, std::unique_ptr<ProcessRightsCache>> processCaches;
 };
 

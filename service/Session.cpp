@@ -31,6 +31,7 @@ bool Session::Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional
     mustDeny->reset();
     MutexLock hold(lock.get());
     if (!hold.held()) return false;
+    const bool wasEmpty = pendingEvents.empty();
     try {
         pendingEvents.push_back(QueuedEvent{event, deniedAtOnce});
     } catch (const std::bad_alloc&) {
@@ -41,7 +42,9 @@ bool Session::Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional
         pendingEvents.pop_front();
         ++droppedEvents;
     }
-    SetEvent(eventsAvailable.get());
+    // The event is set whenever the queue holds something and reset only by the
+    // pop that empties it; a queue that was not empty has it set already.
+    if (wasEmpty) SetEvent(eventsAvailable.get());
     return true;
 }
 

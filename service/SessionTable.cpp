@@ -17,6 +17,10 @@ SessionTable::~SessionTable() {
 Session* SessionTable::Find(uint32_t sessionId) {
     MutexLock hold(sessionTableLock.get());
     if (!hold.held()) return nullptr;
+    return FindHeld(sessionId);
+}
+
+Session* SessionTable::FindHeld(uint32_t sessionId) const {
     auto it = sessions.find(sessionId);
     return it == sessions.end() ? nullptr : it->second;
 }
@@ -24,7 +28,9 @@ Session* SessionTable::Find(uint32_t sessionId) {
 Session* SessionTable::FindOrCreate(uint32_t sessionId) {
     MutexLock hold(sessionTableLock.get());
     if (!hold.held()) return nullptr;
-    Session* session = Find(sessionId);
+    // Already held: taking the lock again for the lookup would cost the pump two
+    // more waits on every event and change nothing.
+    Session* session = FindHeld(sessionId);
     if (session != nullptr) return session;
     // Deliberately not owned here: sessions live as long as the service.
     session = new (std::nothrow) Session(*this, sessionId);  // enters itself

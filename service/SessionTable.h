@@ -38,6 +38,9 @@ public:
     void Remove(uint32_t sessionId);
 
 private:
+    // The lookup of Find; the caller holds sessionTableLock.
+    Session* FindHeld(uint32_t sessionId) const;
+
     UniqueHandle sessionTableLock;
     std::map<uint32_t, Session*> sessions;
 };

@@ -35,10 +35,14 @@ void ServeQueue(PipeChannel& pipe, Session& session, HANDLE device, const Servic
     AccessEvent event;
     AccessReply reply;
     for (;;) {
-        session.WaitForEvents(kIdleProbeMs);
+        // A busy queue is served without waiting on its event first; an idle
+        // one is waited on, then probed for a client that has left.
         if (!session.PeekFront(&event)) {
-            if (pipe.ClientHasLeft()) return;
-            continue;
+            session.WaitForEvents(kIdleProbeMs);
+            if (!session.PeekFront(&event)) {
+                if (pipe.ClientHasLeft()) return;
+                continue;
+            }
         }
         // A client that does not take its event in time ends the connection; the
         // event stays first in the queue.

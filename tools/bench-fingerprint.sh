@@ -2,14 +2,14 @@
 # Compares the throughput of Fingerprint (run under wine64) with sha1sum on the
 # same file, and checks that both give the same digest.
 #   bench-fingerprint.sh [BUILD_DIR] [SIZE_MB] [REPEATS]
-# BUILD_DIR is an x86_64 build (default build/sha); the file is SIZE_MB
+# BUILD_DIR is an x86_64 build (default build/x64); the file is SIZE_MB
 # megabytes (default 256, at least 256) in /tmp and is removed afterwards.
 # Both sides read the file from the page cache; the best of REPEATS runs
 # (default 3) counts for each.
 set -eu
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:-$root/build/sha}" && pwd)"
+build="$(cd "${1:-$root/build/x64}" && pwd)"
 size_mb="${2:-256}"
 repeats="${3:-3}"
 [ "$size_mb" -ge 256 ] || { echo "size must be at least 256 MB" >&2; exit 2; }

@@ -8,4 +8,4 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build/x64}" && pwd)"
 cmake --build "$build" --target ServicePathBenchmark -j2 >/dev/null
 QUENVAR_BIN="$build/bin" "$root/tools/wine-run.sh" --template "$build/wine-template" \
-  "$build/bin/ServicePathBenchmark.exe" "${2:-20000}" "${3:-100000}"
+  "$build/bin/ServicePathBenchmark.exe" "${2:-10000}" "${3:-6000}"

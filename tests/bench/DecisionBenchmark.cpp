@@ -1,5 +1,5 @@
 // Decisions per second through the whole system for programs with remembered
-// rights, beside the bare named-pipe ping-pong on the same Wine.
+// rights, beside the bare cross-process named-pipe ping-pong on the same Wine.
 #include <windows.h>
 
 #include <cstdio>
@@ -38,7 +38,13 @@ int wmain(int argc, wchar_t** argv) {
                        sizeof(record));
         kernelPaths.push_back(KernelPath(path));
     }
+    // "trace": the user-interface program starts with Wine's server trace on,
+    // which turns it on for every process from then; tools/bench-calls.sh
+    // counts the calls between the two marker events below.
+    const bool trace = argc > 2 && std::wstring(argv[2]) == L"trace";
+    if (trace) SetEnvironmentVariableW(L"WINEDEBUG", L"+server");
     PROCESS_INFORMATION ui = StartProgram(standin::WindowsFolder() + L"\\QuenvarUI.exe", L"");
+    if (trace) SetEnvironmentVariableW(L"WINEDEBUG", L"-all");
     Sleep(3000);
     standin::StandInDriverClient driver;
     driver.ReadJournal();
@@ -54,12 +60,23 @@ int wmain(int argc, wchar_t** argv) {
     for (uint32_t n = 0; n < count; ++n)
         events.push_back(standin::MakeEvent(1000 + n, n % 3, GetCurrentProcessId(), kernelPaths[n % kPrograms],
                                             kernelPaths[n % kPrograms], 1));
-    const double decisions = RepliesPerSecond(driver, events);
+    uint32_t wrong = 0;
+    UniqueHandle begin(CreateEventW(nullptr, TRUE, FALSE, L"QuenvarBenchTimedBegin"));
+    const double decisions = RepliesPerSecond(driver, events, &wrong);
+    UniqueHandle end(CreateEventW(nullptr, TRUE, FALSE, L"QuenvarBenchTimedEnd"));
+    std::printf("processes: ui %04lx, service %04lx, benchmark %04lx (thread %04lx)\n", ui.dwProcessId,
+                standin::ServiceProcessId(L"QuenvarSvc"), GetCurrentProcessId(), GetCurrentThreadId());
+    EndProgram(ui);
+    // Every program is remembered as allowed for every kind: anything but an
+    // allow means the run measured something else.
+    if (wrong != 0) {
+        std::fprintf(stderr, "%u of %u replies were not an allow for their event\n", wrong, count);
+        return 1;
+    }
     const double bare = BarePipeRate(count);
     std::printf("decisions through the whole system: %.0f per second (%u events, remembered rights)\n", decisions,
                 count);
-    std::printf("bare named pipe ping-pong:          %.0f round trips per second\n", bare);
-    std::printf("ratio decisions / bare pipe:        %.2f\n", decisions / bare);
-    EndProgram(ui);
+    std::printf("bare named pipe ping-pong, two processes: %.0f round trips per second\n", bare);
+    Figure("decisions", decisions);
     return 0;
 }

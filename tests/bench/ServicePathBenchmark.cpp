@@ -26,32 +26,27 @@ using namespace quenvar::bench;
 
 namespace {
 
-std::wstring Built(const wchar_t* name) {
-    const char* bin = std::getenv("QUENVAR_BIN");
-    return WinePath(bin ? bin : ".") + L"\\" + name;
-}
-
-// Events per second: inject, pump, queue, worker, pipe, a client that replies at
-// once, and the reply back in the driver.
+// Events per second: inject, pump, queue, worker, pipe, a client process that
+// replies at once, and the reply back in the driver.
 double ServicePathRate(StandInDriverClient& driver, uint32_t count) {
-    std::atomic<uint32_t> answered{0};
-    std::thread client([&] {
-        ServiceClient pipe;
-        if (pipe.Hello() != ExpectedDriverStatus) return;
-        while (answered < count) {
-            auto event = pipe.ReadEvent();
-            if (!event || !pipe.WriteReply(event->eventId, 1)) return;
-            ++answered;
-        }
-        Sleep(300);  // leave after the last reply has gone
-    });
-    Sleep(500);  // the client is attached
+    PROCESS_INFORMATION peer = StartPipePeer(kPipeName, count, true);
+    UniqueHandle peerProcess(peer.hProcess), peerThread(peer.hThread);
+    // The client is attached when the service has answered its hello.
+    Sleep(1500);
     std::vector<AccessEvent> events;
     for (uint32_t id = 1; id <= count; ++id)
         events.push_back(MakeEvent(id, kKeyboardHook, GetCurrentProcessId(), L"\\Device\\HarddiskVolume1\\bench.exe",
                                    L"\\Device\\HarddiskVolume1\\bench.exe", 1));
-    const double rate = RepliesPerSecond(driver, events);
-    client.join();
+    uint32_t wrong = 0;
+    const double rate = RepliesPerSecond(driver, events, &wrong);
+    DWORD exitCode = 1;
+    WaitForSingleObject(peerProcess.get(), 10000);
+    GetExitCodeProcess(peerProcess.get(), &exitCode);
+    if (wrong != 0 || exitCode != 0) {
+        std::fprintf(stderr, "service path: %u replies were not the client's allow; client exit %lu\n", wrong,
+                     exitCode);
+        return 0;
+    }
     return rate;
 }
 
@@ -81,22 +76,52 @@ SIZE_T CommittedBytes(DWORD processId) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const uint32_t count = argc > 1 ? wcstoul(argv[1], nullptr, 10) : 20000;
-    const uint32_t queued = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 100000;
-    if (!InstallStandInDriver(Built(L"QuenvarStandInDriver.sys")) ||
-        !InstallProtectionService(Built(L"QuenvarSvc.exe")) || !StartNamedService(L"QuenvarSvc") ||
-        !WaitForPipe(kPipeName, 20000)) {
-        std::fprintf(stderr, "cannot install the driver and the service\n");
+    const uint32_t count = argc > 1 ? wcstoul(argv[1], nullptr, 10) : 10000;
+    const uint32_t queued = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 6000;
+    if (!InstallStandInDriver(Built(L"QuenvarStandInDriver.sys"))) {
+        std::fprintf(stderr, "cannot install the driver\n");
         return 1;
     }
     StandInDriverClient driver;
-    driver.WaitForJournal(1, 5000);  // the registration
-
-    const double path = ServicePathRate(driver, count);
+    // The stages alone: the driver with no service running, then the pipe.
+    const DriverLoop loop = DriverLoopRate(driver, count);
     const double bare = BarePipeRate(count);
-    std::printf("events through the service path: %.0f per second (%u events)\n", path, count);
-    std::printf("bare named pipe ping-pong:       %.0f round trips per second\n", bare);
-    std::printf("ratio service path / bare pipe:  %.2f\n", path / bare);
+
+    if (!InstallProtectionService(Built(L"QuenvarSvc.exe")) || !StartNamedService(L"QuenvarSvc") ||
+        !WaitForPipe(kPipeName, 20000)) {
+        std::fprintf(stderr, "cannot install the service\n");
+        return 1;
+    }
+    driver.WaitForJournal(1, 5000);  // the registration
+    const double path = ServicePathRate(driver, count);
+
+    // The service is a pipeline: the pump fetches (wait, get) while the worker
+    // sends, awaits the answer and replies to the driver. Its bound is the rate
+    // of its slower stage, each stage timed alone.
+    const double pumpStage = loop.fetchSeconds;
+    const double workerStage = 1.0 / bare + loop.replySeconds;
+    const double bound = 1.0 / std::max(pumpStage, workerStage);
+    std::printf("bare driver loop (wait, get, reply; no service): %.0f per second; fetch %.0f us, reply %.0f us\n",
+                loop.rate, loop.fetchSeconds * 1e6, loop.replySeconds * 1e6);
+    std::printf("bare named pipe ping-pong, two processes:       %.0f round trips per second (%.0f us)\n", bare,
+                1e6 / bare);
+    std::printf("bound = 1 / max(pump stage = fetch, worker stage = pipe round trip + reply) = 1 / max(%.0f, %.0f) us"
+                " = %.0f per second\n",
+                pumpStage * 1e6, workerStage * 1e6, bound);
+    // Under Wine one server thread answers every call of every stage, so the
+    // stages cannot overlap there: their sum is what Wine leaves.
+    const double serial = 1.0 / (pumpStage + workerStage);
+    std::printf("stages one after another = 1 / (%.0f + %.0f) us = %.0f per second\n", pumpStage * 1e6,
+                workerStage * 1e6, serial);
+    std::printf("events through the service path:                %.0f per second (%u events)\n", path, count);
+    std::printf("ratio service path / bound:                     %.2f (to the stages one after another: %.2f)\n",
+                path / bound, path / serial);
+    Figure("pipe", bare);
+    Figure("driver", loop.rate);
+    Figure("fetch_us", loop.fetchSeconds * 1e6);
+    Figure("reply_us", loop.replySeconds * 1e6);
+    Figure("bound", bound);
+    Figure("service", path);
     Sleep(1000);  // the benchmark client has left
     const uint32_t connections = count / 10;
     std::printf("connections (hello, status, close): %.0f per second (%u connections)\n",
@@ -119,7 +144,9 @@ int wmain(int argc, wchar_t** argv) {
     const uint32_t kept = std::min<uint32_t>(queued, static_cast<uint32_t>(Session::kQueueBound));
     std::printf("service committed memory: %.1f MB before, %.1f MB with %u events injected (%u kept queued)\n",
                 before / 1048576.0, after / 1048576.0, queued, kept);
-    std::printf("memory per kept event: %.0f bytes (the event itself is %u bytes)\n",
-                (double(after) - double(before)) / kept, static_cast<unsigned>(sizeof(AccessEvent)));
+    const double perEvent = (double(after) - double(before)) / kept;
+    std::printf("memory per kept event: %.0f bytes (the event itself is %u bytes)\n", perEvent,
+                static_cast<unsigned>(sizeof(AccessEvent)));
+    Figure("memory_per_event", perEvent);
     return 0;
 }
