@@ -74,6 +74,14 @@ std::wstring DriverMissingMessage(DWORD errorCode) {
     return text;
 }
 
+uint32_t RegisterWithDriver(HANDLE device, const ServicePlatform& platform, uint32_t parentProcessId) {
+    // The driver keeps the Service Control Manager's process handle.
+    UniqueHandle parent(OpenProcess(PROCESS_ALL_ACCESS, FALSE, parentProcessId));
+    DWORD status = 0;
+    platform.deviceControl(device, IOCTL_REGISTER_SERVICE, nullptr, 0, parent.get(), 0, &status);
+    return status;
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
     ServiceContext& service = TheService();
 
@@ -108,12 +116,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     StartServiceThread(RegistryGuardThread, &registryGuardThreadId);
     StartServiceThread(FilterVetterThread, &filterVetterThreadId);
 
-    // The driver keeps the Service Control Manager's process handle.
-    UniqueHandle parent(OpenProcess(PROCESS_ALL_ACCESS, FALSE, FindParentProcessId()));
-    DWORD status = 0;
-    DeviceIoControl(deviceHandle.get(), IOCTL_REGISTER_SERVICE, nullptr, 0, parent.get(), 0, &status, nullptr);
-    service.driverStatus = status;
-    parent.reset();
+    service.driverStatus = RegisterWithDriver(deviceHandle.get(), kWin32ServicePlatform, FindParentProcessId());
 
     StartServiceThread(PipeServerThread, &pipeServerThreadId);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "common/DriverInterface.h"
 #include "service/DriverChannel.h"
 #include "service/FilterList.h"
 #include "service/ServiceHost.h"
@@ -66,4 +67,67 @@ TEST(ServiceHost, ParentProcessIsFound) {
     const uint32_t parent = FindParentProcessId();
     EXPECT_NE(parent, 0xFFFFFFFFu);
     EXPECT_NE(parent, GetCurrentProcessId());
+}
+
+namespace {
+
+// What the registration handed the driver, read while the call lasted: the
+// handle must still be open then, and name the process asked for.
+struct Registration {
+    DWORD code = 0;
+    bool hadInput = true;
+    DWORD inSize = 1, outSize = 1;
+    HANDLE out = nullptr;
+    DWORD processOfHandle = 0;
+};
+Registration seen;
+BOOL driverAnswers = TRUE;
+
+DWORD ProcessIdOfHandle(HANDLE process) {
+    // Not in XP's headers; the test only needs it where it runs.
+    using GetProcessIdCall = DWORD(WINAPI*)(HANDLE);
+    const auto call = reinterpret_cast<GetProcessIdCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetProcessId")));
+    return call != nullptr && process != nullptr ? call(process) : 0;
+}
+
+BOOL RecordRegistration(HANDLE, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
+    seen = {code, in != nullptr, inSize, outSize, static_cast<HANDLE>(out), ProcessIdOfHandle(out)};
+    if (driverAnswers) *returned = 0x7FFE7;
+    return driverAnswers;
+}
+
+}  // namespace
+
+TEST(ServiceHost, RegistrationHandsTheDriverAnOpenHandleOfTheParentAndClosesItAfter) {
+    ServicePlatform platform = kWin32ServicePlatform;
+    platform.deviceControl = RecordRegistration;
+    struct Case {
+        const char* name;
+        uint32_t parent;
+        BOOL answers;
+        bool handle;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"a live parent", GetCurrentProcessId(), TRUE, true, 0x7FFE7},
+        {"no parent found: still sent, with a null handle", 0xFFFFFFFF, TRUE, false, 0x7FFE7},
+        {"the call fails: the status stays 0", GetCurrentProcessId(), FALSE, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        seen = Registration();
+        driverAnswers = c.answers;
+        EXPECT_EQ(RegisterWithDriver(nullptr, platform, c.parent), c.status);
+        EXPECT_EQ(seen.code, static_cast<DWORD>(IOCTL_REGISTER_SERVICE));
+        EXPECT_FALSE(seen.hadInput);
+        EXPECT_EQ(seen.inSize, 0u);
+        EXPECT_EQ(seen.outSize, 0u);
+        EXPECT_EQ(seen.out != nullptr, c.handle);
+        EXPECT_EQ(seen.processOfHandle, c.handle ? c.parent : 0u);
+        DWORD flags = 0;
+        if (c.handle) {
+            EXPECT_FALSE(GetHandleInformation(seen.out, &flags)) << "the parent's handle is left open";
+        }
+    }
 }
