@@ -1,9 +1,13 @@
 #include "ClientTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <richedit.h>
 
 #include <cwchar>
 
+#include "client/ProcessRightsCache.h"
+#include "client/RecordSignature.h"
+#include "common/UniqueResource.h"
 #include "ui/UiTestSupport.h"
 
 namespace quenvar::testing {
@@ -58,6 +62,19 @@ ScratchRichEdit::~ScratchRichEdit() {
 void Click(HWND button) {
     SendMessageW(button, BM_CLICK, 0, 0);
     PumpFor(50);
+}
+
+void RememberRights(const std::wstring& path, uint32_t denied, uint32_t allowed) {
+    DeriveMachineKey();
+    const Sha1Digest fingerprint = Fingerprint(path.c_str());
+    const RightsRecord record = BuildRecord(denied, allowed, fingerprint.data());
+    UniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.receive(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key.get(), path.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
+                             sizeof(record)),
+              ERROR_SUCCESS);
 }
 
 }  // namespace quenvar::testing

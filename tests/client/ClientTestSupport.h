@@ -1,5 +1,5 @@
-// What the client window tests share: events for the access prompt, the
-// identity fixture files, and the plain text of rich edit controls.
+// What the client tests share: events for the access prompt, the identity
+// fixture files, the plain text of rich edit controls, and stored rights.
 #pragma once
 
 #include <windows.h>
@@ -31,6 +31,10 @@ public:
     ~ScratchRichEdit();
     HWND control;
 };
+
+// Stores a sealed rights record for the file under HKCU, as the program would
+// after the user's answers.
+void RememberRights(const std::wstring& path, uint32_t denied, uint32_t allowed);
 
 // Clicks a button as the mouse would (BM_CLICK) and dispatches what follows.
 void Click(HWND button);

@@ -15,9 +15,11 @@
 #include "client/RightsStore.h"
 #include "common/UniqueResource.h"
 #include "common/WideFormat.h"
+#include "ClientTestSupport.h"
 #include "SeamOverride.h"
 
 using namespace quenvar;
+using quenvar::testing::RememberRights;
 using quenvar::testing::SeamOverride;
 
 namespace {
@@ -47,19 +49,6 @@ std::wstring TempProgram(const wchar_t* name, int salt) {
     return ExpandLongPath(path);
 }
 
-void Remember(const std::wstring& path, uint32_t denied, uint32_t allowed) {
-    DeriveMachineKey();
-    const Sha1Digest fingerprint = Fingerprint(path.c_str());
-    const RightsRecord record = BuildRecord(denied, allowed, fingerprint.data());
-    UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key.get(), path.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
-                             sizeof(record)),
-              ERROR_SUCCESS);
-}
-
 class RememberedDecisionCost : public ::testing::Test {
 protected:
     RememberedDecisionCost() : savedSink(logSink) { logSink = RecordLine; }
@@ -78,8 +67,8 @@ protected:
 TEST_F(RememberedDecisionCost, AModuleThatIsTheProcessFileIsTranslatedOnceAndJudgedAsBefore) {
     const std::wstring allowed = TempProgram(L"quenvar cost allowed.exe", 1);
     const std::wstring denied = TempProgram(L"quenvar cost denied.exe", 2);
-    Remember(allowed, 0, 0x02);
-    Remember(denied, 0x02, 0);
+    RememberRights(allowed, 0, 0x02);
+    RememberRights(denied, 0x02, 0);
     // The process's own short form, so that expansion really changes the path.
     wchar_t shortForm[MAX_PATH] = {};
     GetShortPathNameW(allowed.c_str(), shortForm, MAX_PATH);
@@ -136,7 +125,7 @@ TEST_F(RememberedDecisionCost, ALiveProcessKeepsItsLongFormsUntilTheFileIsRename
     wchar_t shortForm[MAX_PATH] = {};
     ASSERT_NE(GetShortPathNameW(before.c_str(), shortForm, MAX_PATH), 0u);
     ASSERT_NE(std::wstring(shortForm), before);
-    Remember(before, 0, 0x02);
+    RememberRights(before, 0, 0x02);
     DevicePathTranslator translator;
     TheRightsStore().processCaches.erase(GetCurrentProcessId());
     AccessEvent event = {};
@@ -162,7 +151,7 @@ TEST_F(RememberedDecisionCost, ALiveProcessKeepsItsLongFormsUntilTheFileIsRename
     // long form had been remembered; that path is denied here.
     const std::wstring after = before + L".moved";
     ASSERT_TRUE(MoveFileW(before.c_str(), after.c_str()));
-    Remember(shortForm, 0x02, 0);
+    RememberRights(shortForm, 0x02, 0);
     EXPECT_EQ(judge(), 0u);
     EXPECT_EQ(expanded, std::vector<std::wstring>{shortForm});
     EXPECT_EQ(logged, std::vector<std::wstring>{L"Blocked illegal keyboard hook in '" + std::wstring(shortForm) + L"'"});

@@ -26,6 +26,7 @@
 #include "ui/UiTestSupport.h"
 
 using namespace quenvar;
+using quenvar::testing::RememberRights;
 using quenvar::testing::SeamOverride;
 
 namespace {
@@ -152,20 +153,6 @@ std::wstring MakeProgram(const wchar_t* name, int salt) {
     return path;
 }
 
-// Stores rights as the program would have after the user's answers.
-void Remember(const std::wstring& path, uint32_t denied, uint32_t allowed) {
-    DeriveMachineKey();
-    const Sha1Digest fingerprint = Fingerprint(path.c_str());
-    const RightsRecord record = BuildRecord(denied, allowed, fingerprint.data());
-    UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key.get(), path.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
-                             sizeof(record)),
-              ERROR_SUCCESS);
-}
-
 AccessEvent Event(uint32_t id, uint32_t kind, const std::wstring& process, const std::wstring& module) {
     AccessEvent event = {};
     event.eventId = id;
@@ -240,8 +227,8 @@ TEST_F(ServiceLinkTest, NoServiceWithinTheAttemptsShowsNoServiceAndEnds) {
 TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudged) {
     const std::wstring allowed = MakeProgram(L"quenvar-link-allowed.exe", 1);
     const std::wstring denied = MakeProgram(L"quenvar-link-denied.exe", 2);
-    Remember(allowed, 0, 0x07);
-    Remember(denied, 0x07, 0);
+    RememberRights(allowed, 0, 0x07);
+    RememberRights(denied, 0x07, 0);
     FakeService service;
     LinkThread link;
     EXPECT_EQ(service.Hello(0x1234), GetCurrentProcessId());
@@ -292,7 +279,7 @@ DWORD LiveHandles() {
 
 TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
     const std::wstring allowed = MakeProgram(L"quenvar-link-steady.exe", 3);
-    Remember(allowed, 0, 0x07);
+    RememberRights(allowed, 0, 0x07);
     FakeService service;
     LinkThread link;
     EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
@@ -400,8 +387,8 @@ TEST_F(ServiceLinkTest, ARememberedDeniedProcessIsDeniedWhateverIsRememberedOfIt
     const std::wstring denied = MakeProgram(L"quenvar-link-denied-host.exe", 14);
     const std::wstring unsettled = MakeProgram(L"quenvar-link-unjudged.dll", 15);
     const std::wstring allowed = MakeProgram(L"quenvar-link-allowed-plugin.dll", 16);
-    Remember(denied, 0x07, 0);
-    Remember(allowed, 0, 0x07);
+    RememberRights(denied, 0x07, 0);
+    RememberRights(allowed, 0, 0x07);
     RegDeleteValueW(HKEY_CURRENT_USER, unsettled.c_str());
     FakeService service;
     LinkThread link;
@@ -428,8 +415,8 @@ TEST_F(ServiceLinkTest, ARememberedDeniedProcessIsDeniedWhateverIsRememberedOfIt
 TEST_F(ServiceLinkTest, AServiceThatAppearsOnlyAfterSeveralSecondsIsConnectedAndServed) {
     const std::wstring allowed = MakeProgram(L"quenvar-link-late-allowed.exe", 17);
     const std::wstring denied = MakeProgram(L"quenvar-link-late-denied.exe", 18);
-    Remember(allowed, 0, 0x07);
-    Remember(denied, 0x07, 0);
+    RememberRights(allowed, 0, 0x07);
+    RememberRights(denied, 0x07, 0);
     serviceLinkTiming = {60, 200};
     // Counted, not shown: a thread that gave up must not leave a box behind.
     SeamOverride<MessageBoxFunction> boxes{showMessageBox, CountBox};
@@ -487,9 +474,9 @@ TEST_F(ServiceLinkTest, TenThousandRandomEventsEachGetOneWellFormedReply) {
     const std::wstring allowed = MakeProgram(L"quenvar-fuzz-allowed.exe", 21);
     const std::wstring denied = MakeProgram(L"quenvar-fuzz-denied.exe", 22);
     const std::wstring module = MakeProgram(L"quenvar-fuzz-module.dll", 23);
-    Remember(allowed, 0, 0xFF);
-    Remember(denied, 0xFF, 0);
-    Remember(module, 0, 0xFF);
+    RememberRights(allowed, 0, 0xFF);
+    RememberRights(denied, 0xFF, 0);
+    RememberRights(module, 0, 0xFF);
     std::atomic<bool> answering{true};
     std::atomic<int> answered{0};
     std::thread answerer([&] {
