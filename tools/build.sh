@@ -7,6 +7,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="${QUENVAR_JOBS:-2}"
 launcher=()
 if command -v ccache >/dev/null; then
+  # Paths below the checkout count as relative, so another clone shares the cache.
+  export CCACHE_BASEDIR="$root"
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 for tier in ${QUENVAR_BUILD_TIERS:-i686 x64}; do
