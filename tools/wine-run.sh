@@ -39,6 +39,9 @@ esac
 WINESERVER=/usr/lib/wine/wineserver
 export WINEARCH="$arch" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree=;mshtml=" QUENVAR_WINE="$WINE"
 
+# Raised whenever make_template changes what a template holds.
+template_version=2
+
 make_template() {
   local dir="$1" tmp
   tmp="$(mktemp -d "${dir}.new.XXXXXX")"
@@ -48,13 +51,23 @@ make_template() {
   # Wine's crash dialog until a test's time-out (or be ended with code 0).
   WINEPREFIX="$tmp" "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1
+  # No window manager runs on the test display: an unmanaged X11 driver shows
+  # and hides top-level windows at once instead of waiting for one (about 2 s
+  # for every window or box shown and closed).
+  WINEPREFIX="$tmp" "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    >/dev/null 2>&1
   WINEPREFIX="$tmp" "$WINESERVER" -w
+  touch "$tmp/.quenvar-template-$template_version"
   mv "$tmp" "$dir"
 }
 
 mkdir -p "$(dirname "$template")"
 (
   flock 9
+  # A template made by an older version of this script is made again.
+  if [ -d "$template" ] && [ ! -f "$template/.quenvar-template-$template_version" ]; then
+    rm -rf "$template"
+  fi
   [ -d "$template" ] || make_template "$template"
 ) 9>"${template}.lock"
 
