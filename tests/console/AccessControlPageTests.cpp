@@ -33,8 +33,6 @@ const wchar_t* const kProperties[9] = {
 int restarts = 0;
 void CountRestart() { ++restarts; }
 
-std::wstring ListText(HWND list, int row, int column) { return ListCellText(list, row, column); }
-
 std::wstring ColumnTitle(HWND list, int column) {
     wchar_t title[128] = {};
     LVCOLUMNW info = {};
@@ -44,22 +42,6 @@ std::wstring ColumnTitle(HWND list, int column) {
     SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&info));
     return title;
 }
-
-// Holds a file open the way a running program's file is in use: without
-// FILE_SHARE_DELETE, so that it cannot be deleted.
-class FileInUse {
-public:
-    explicit FileInUse(const std::wstring& path)
-        : handle_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    ~FileInUse() {
-        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 class AccessControlPageTest : public ::testing::Test {
 protected:
@@ -80,13 +62,13 @@ protected:
     }
 
     int Rows() { return static_cast<int>(SendMessageW(page->listWindow, LVM_GETITEMCOUNT, 0, 0)); }
-    std::wstring Cell(int row, int column) { return ListText(page->listWindow, row, column); }
+    std::wstring Cell(int row, int column) { return ListCellText(page->listWindow, row, column); }
     int RowOf(const std::wstring& path) {
         for (int row = 0; row < Rows(); ++row)
             if (Cell(row, 2) == path) return row;
         return -1;
     }
-    std::wstring Detail(int row) { return ListText(page->detailsWindow, row, 1); }
+    std::wstring Detail(int row) { return ListCellText(page->detailsWindow, row, 1); }
     std::vector<std::wstring> Rights() { return {Detail(0), Detail(1), Detail(2)}; }
     void Select(int row) {
         LVITEMW item = {};
@@ -106,7 +88,6 @@ protected:
     }
     void ClickForget() { Click(IDC_FORGET_FILE, page->forgetButton); }
     void ClickDestroy() { Click(IDC_DESTROY_FILE, page->destroyButton); }
-    HWND BoxOwner() { return GetAncestor(page->window, GA_ROOT); }
     bool ForgetQueued(const std::wstring& path) {
         RightsStore& store = TheRightsStore();
         return store.pendingForgets.count(path) == 1;
@@ -168,7 +149,7 @@ TEST_F(AccessControlPageTest, EmptyPageHasItsColumnsAndNineBlankDetailsAndEveryt
     EXPECT_EQ(ColumnTitle(page->detailsWindow, 1), L"Value");
     ASSERT_EQ(SendMessageW(page->detailsWindow, LVM_GETITEMCOUNT, 0, 0), 9);
     for (int row = 0; row < 9; ++row) {
-        EXPECT_EQ(ListText(page->detailsWindow, row, 0), kProperties[row]);
+        EXPECT_EQ(ListCellText(page->detailsWindow, row, 0), kProperties[row]);
         EXPECT_EQ(Detail(row), L"");
     }
     EXPECT_EQ(Rows(), 0);
@@ -351,7 +332,7 @@ TEST_F(AccessControlPageTest, SelectingNothingClearsTheValuesAndDisablesButtonsA
     EXPECT_EQ(page->listView->GetSelectedRow(), -1);
     for (int row = 0; row < 9; ++row) {
         EXPECT_EQ(Detail(row), L"") << row;
-        EXPECT_EQ(ListText(page->detailsWindow, row, 0), kProperties[row]);
+        EXPECT_EQ(ListCellText(page->detailsWindow, row, 0), kProperties[row]);
     }
     EXPECT_FALSE(Enabled(page->forgetButton));
     EXPECT_FALSE(Enabled(page->destroyButton));
@@ -368,12 +349,12 @@ TEST_F(AccessControlPageTest, ForgetFileWithYesRemovesRowValueAndCachedRights) {
     ASSERT_FALSE(ForgetQueued(forgotten));
     Select(RowOf(forgotten));
 
-    BoxAnswerer answerer(L"Are you sure?", IDYES);
+    MessageBoxAnswerer answerer(L"Are you sure?", IDYES);
     ClickForget();
-    const BoxSeen seen = answerer.Result();
+    const MessageBoxSeen seen = answerer.Result();
     ASSERT_TRUE(seen.found);
     EXPECT_NE(seen.text.find(forgotten), std::wstring::npos);  // the whole text: UserTexts
-    EXPECT_EQ(seen.owner, BoxOwner());
+    EXPECT_EQ(seen.owner, host.dialog.window);  // the page's top-level window
 
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, 2), kept);
@@ -399,9 +380,9 @@ TEST_F(AccessControlPageTest, ForgetFileOnTheLastRowLeavesTheListEmptyAndDisable
     StoreRights(only, std::vector<uint8_t>(42, 0));
     Open();
     Select(0);
-    BoxAnswerer answerer(L"Are you sure?", IDYES);
+    MessageBoxRecorder boxes({IDYES});
     ClickForget();
-    ASSERT_TRUE(answerer.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
     EXPECT_EQ(Rows(), 0);
     EXPECT_TRUE(page->programs.empty());
     EXPECT_FALSE(Enabled(page->listWindow));
@@ -413,9 +394,9 @@ TEST_F(AccessControlPageTest, ForgetFileAnsweredNoChangesNothing) {
     StoreRights(program, std::vector<uint8_t>(42, 0));
     Open();
     Select(0);
-    BoxAnswerer answerer(L"Are you sure?", IDNO);
+    MessageBoxRecorder boxes({IDNO});
     ClickForget();
-    ASSERT_TRUE(answerer.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
     EXPECT_EQ(Rows(), 1);
     EXPECT_EQ(page->programs.count(program), 1u);
     EXPECT_TRUE(StoredRightsExist(program));
@@ -432,9 +413,9 @@ TEST_F(AccessControlPageTest, DestroyFileOfAFileDeletedMeanwhileOnlyDisablesTheB
     ASSERT_TRUE(Enabled(page->destroyButton));
     ASSERT_TRUE(DeleteFileW(program.c_str()));
 
-    BoxAnswerer anyQuestion(L"Are you sure?", IDNO, 3000);
+    MessageBoxRecorder boxes;
     ClickDestroy();
-    EXPECT_FALSE(anyQuestion.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{});
     EXPECT_FALSE(Enabled(page->destroyButton));
     EXPECT_TRUE(Enabled(page->forgetButton));
     EXPECT_EQ(Rows(), 1);
@@ -448,15 +429,9 @@ TEST_F(AccessControlPageTest, DestroyFileDeletesAFileThatCanBeDeletedAndKeepsIts
     Open();
     Select(0);
 
-    BoxAnswerer question(L"Are you sure?", IDYES);
-    BoxAnswerer done(L"Operation Complete", IDOK);
+    MessageBoxRecorder boxes({IDYES});
     ClickDestroy();
-    const BoxSeen asked = question.Result();
-    const BoxSeen told = done.Result();
-    ASSERT_TRUE(asked.found);
-    EXPECT_EQ(asked.owner, BoxOwner());
-    ASSERT_TRUE(told.found);
-    EXPECT_EQ(told.owner, BoxOwner());
+    EXPECT_EQ(boxes.Captions(page->window), (BoxCaptions{L"Are you sure?", L"Operation Complete"}));
 
     EXPECT_EQ(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(Rows(), 1);
@@ -473,9 +448,9 @@ TEST_F(AccessControlPageTest, DestroyFileAnsweredNoKeepsTheFile) {
     StoreRights(program, std::vector<uint8_t>(42, 0));
     Open();
     Select(0);
-    BoxAnswerer question(L"Are you sure?", IDNO);
+    MessageBoxRecorder boxes({IDNO});
     ClickDestroy();
-    ASSERT_TRUE(question.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
     EXPECT_NE(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(Enabled(page->destroyButton));
 }
@@ -490,17 +465,10 @@ TEST_F(AccessControlPageTest, DestroyFileInUseSchedulesTheDeletionAndOffersARest
     for (const int answer : {IDNO, IDYES}) {
         FileInUse inUse(program);
         ASSERT_TRUE(inUse.held());
-        BoxAnswerer question(L"Are you sure?", IDYES);
-        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDYES);
-        BoxAnswerer reboot(L"Reboot Now?", answer);
+        MessageBoxRecorder boxes({IDYES, IDYES, answer});
         ClickDestroy();
-        ASSERT_TRUE(question.Result().found);
-        const BoxSeen scheduled = schedule.Result();
-        const BoxSeen offered = reboot.Result();
-        ASSERT_TRUE(scheduled.found);
-        EXPECT_EQ(scheduled.owner, BoxOwner());
-        ASSERT_TRUE(offered.found);
-        EXPECT_EQ(offered.owner, BoxOwner());
+        EXPECT_EQ(boxes.Captions(page->window),
+                  (BoxCaptions{L"Are you sure?", L"Schedule Delete on Reboot?", L"Reboot Now?"}));
         EXPECT_TRUE(ListsPending(program));
         EXPECT_EQ(restarts, answer == IDYES ? 1 : 0);
         ForgetPendingDeletions();
@@ -518,14 +486,9 @@ TEST_F(AccessControlPageTest, DestroyFileInUseAnsweredNoAtTheScheduleQuestionSch
     ForgetPendingDeletions();
     FileInUse inUse(program);
     ASSERT_TRUE(inUse.held());
-    BoxAnswerer question(L"Are you sure?", IDYES);
-    BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDNO);
-    BoxAnswerer reboot(L"Reboot Now?", IDNO, 3000);
-    BoxAnswerer denied(L"Access Denied", IDOK, 3000);
+    MessageBoxRecorder boxes({IDYES, IDNO});
     ClickDestroy();
-    ASSERT_TRUE(schedule.Result().found);
-    EXPECT_FALSE(reboot.Result().found);
-    EXPECT_FALSE(denied.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), (BoxCaptions{L"Are you sure?", L"Schedule Delete on Reboot?"}));
     EXPECT_FALSE(ListsPending(program));
     EXPECT_EQ(restarts, 0);
 }
@@ -541,17 +504,10 @@ TEST_F(AccessControlPageTest, DestroyFileThatCanNeitherBeDeletedNorScheduledEnds
         ASSERT_TRUE(inUse.held());
         KeyReadOnly readOnly(kSessionManagerKey);
         ASSERT_TRUE(readOnly.active());
-        BoxAnswerer question(L"Are you sure?", IDYES);
-        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDYES);
-        BoxAnswerer denied(L"Access Denied", IDOK);
-        BoxAnswerer reboot(L"Reboot Now?", IDYES, 3000);
+        MessageBoxRecorder boxes({IDYES, IDYES});
         ClickDestroy();
-        ASSERT_TRUE(question.Result().found);
-        ASSERT_TRUE(schedule.Result().found);
-        const BoxSeen seen = denied.Result();
-        ASSERT_TRUE(seen.found);
-        EXPECT_EQ(seen.owner, BoxOwner());
-        EXPECT_FALSE(reboot.Result().found);
+        EXPECT_EQ(boxes.Captions(page->window),
+                  (BoxCaptions{L"Are you sure?", L"Schedule Delete on Reboot?", L"Access Denied"}));
     }
     EXPECT_FALSE(ListsPending(program));
     EXPECT_EQ(restarts, 0);
@@ -678,13 +634,9 @@ TEST_F(AccessControlPageTest, DestroyFileRefusesAFileThatWindowsProtects) {
     Open();
     Select(0);
     SeamOverride<FileProtectionCheck> protection{fileProtectionCheck, ProtectEverything};
-    BoxAnswerer refusal(L"File Protected", IDOK);
-    BoxAnswerer question(L"Are you sure?", IDNO, 2000);
+    MessageBoxRecorder boxes;
     ClickDestroy();
-    const BoxSeen seen = refusal.Result();
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.owner, BoxOwner());
-    EXPECT_FALSE(question.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{L"File Protected"});
     EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
 }
 
@@ -705,14 +657,12 @@ TEST_F(AccessControlPageTest, DestroyFileRefusesTheSystemsOwnInstalledFiles) {
         page.reset();
         Open();
         Select(0);
-        BoxAnswerer refusal(L"File Protected", IDOK);
-        // Were the file not refused, whatever followed must not wait for ever.
-        BoxAnswerer question(L"Are you sure?", IDNO, 2000);
+        MessageBoxRecorder boxes;
         ClickDestroy();
-        const BoxSeen seen = refusal.Result();
-        ASSERT_TRUE(seen.found) << std::string(program.begin(), program.end());
-        EXPECT_NE(seen.text.find(L"belongs to Quenvar Lockmere itself"), std::wstring::npos);  // not the other refusal
-        EXPECT_FALSE(question.Result().found);
+        ASSERT_EQ(boxes.Captions(page->window), BoxCaptions{L"File Protected"})
+            << std::string(program.begin(), program.end());
+        // Not the other refusal.
+        EXPECT_NE(boxes.boxes[0].text.find(L"belongs to Quenvar Lockmere itself"), std::wstring::npos);
         EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES);
     }
     DeleteFileW(own.c_str());
@@ -729,18 +679,16 @@ TEST_F(AccessControlPageTest, DestroyFileThatCannotBeDeletedKeepsItsAttributes) 
     {
         FileInUse inUse(program);
         ASSERT_TRUE(inUse.held());
-        BoxAnswerer question(L"Are you sure?", IDYES);
-        BoxAnswerer schedule(L"Schedule Delete on Reboot?", IDNO);
+        MessageBoxRecorder boxes({IDYES, IDNO});
         ClickDestroy();
-        ASSERT_TRUE(question.Result().found);
-        ASSERT_TRUE(schedule.Result().found);
+        ASSERT_EQ(boxes.Captions(page->window), (BoxCaptions{L"Are you sure?", L"Schedule Delete on Reboot?"}));
     }
     EXPECT_EQ(Attributes(program) & kept, kept);
     {
         // Declined at the first question: nothing is touched.
-        BoxAnswerer question(L"Are you sure?", IDNO);
+        MessageBoxRecorder boxes({IDNO});
         ClickDestroy();
-        ASSERT_TRUE(question.Result().found);
+        ASSERT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
     }
     EXPECT_EQ(Attributes(program) & kept, kept);
     EXPECT_FALSE(ListsPending(program));
