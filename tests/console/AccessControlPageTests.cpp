@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <thread>
@@ -215,23 +216,24 @@ TEST_F(AccessControlPageTest, ListsStoredRecordsWithRestrictionAndRightsOfExisti
     EXPECT_EQ(Rights(), (std::vector<std::wstring>{L"Ask", L"Ask", L"Ask"}));
 }
 
+// The file with known version strings that the client tests read, built next
+// to this program.
 TEST_F(AccessControlPageTest, DetailsShowTheVersionStringsOfTheProgram) {
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    const std::wstring regedit = std::wstring(windows) + L"\\regedit.exe";
-    ProgramInfo expected(regedit);
-    ASSERT_NE(expected.fileVersion, L"N/A") << "Wine's regedit has a version resource";
-    StoreRights(regedit, std::vector<uint8_t>(42, 0));
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring fixture = std::wstring(self, wcsrchr(self, L'\\') + 1) + L"QuenvarFixtureFull.dll";
+    ASSERT_NE(GetFileAttributesW(fixture.c_str()), INVALID_FILE_ATTRIBUTES) << "fixture missing";
+    StoreRights(fixture, std::vector<uint8_t>(42, 0));
     Open();
     ASSERT_EQ(Rows(), 1);
-    EXPECT_EQ(Cell(0, 0), expected.displayName);
+    EXPECT_EQ(Cell(0, 0), L"Snoop Screen Grabber");
     Select(0);
-    EXPECT_EQ(Detail(3), expected.fileVersion);
-    EXPECT_EQ(Detail(4), expected.companyName);
-    EXPECT_EQ(Detail(5), expected.productName);
-    EXPECT_EQ(Detail(6), expected.productVersion);
-    EXPECT_EQ(Detail(7), expected.legalCopyright);
-    EXPECT_EQ(Detail(8), expected.comments);
+    EXPECT_EQ(Detail(3), L"2.5.0.17");
+    EXPECT_EQ(Detail(4), L"\x041e\x041e\x041e \x0428\x043f\x0438\x043e\x043d-\x0421\x043e\x0444\x0442");
+    EXPECT_EQ(Detail(5), L"Snoop \xd55c\xae00 Edition");
+    EXPECT_EQ(Detail(6), L"2.5");
+    EXPECT_EQ(Detail(7), L"\x00a9 2004 Soci\x00e9t\x00e9 Snoop");
+    EXPECT_EQ(Detail(8), L"Saves 100% of {\\rtf1 frames} to C:\\Snoop\\%progpath%\\out");
 }
 
 TEST_F(AccessControlPageTest, ShortValuesAreListedAndAnOversizedValueDoesNotHideTheOthers) {
