@@ -190,9 +190,9 @@ TEST_F(LogPageTest, ClearLogAnsweredNoChangesNothing) {
     AddLogEntry(L"one");
     AddLogEntry(L"two");
 
-    MessageBoxAnswerer answerer(L"Are you sure?", IDNO);
+    MessageBoxRecorder boxes({IDNO});
     ClickClearLog();
-    ASSERT_TRUE(answerer.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
 
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Text(1, 1), L"two");
@@ -201,10 +201,10 @@ TEST_F(LogPageTest, ClearLogAnsweredNoChangesNothing) {
 
 TEST_F(LogPageTest, OtherCommandsAskNothing) {
     AddLogEntry(L"one");
-    MessageBoxAnswerer answerer(L"Are you sure?", IDYES, 1500);
+    MessageBoxRecorder boxes({IDYES, IDYES});
     SendMessageW(page->window, WM_COMMAND, MAKEWPARAM(IDC_LIST, BN_CLICKED), 0);
     SendMessageW(page->window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    EXPECT_FALSE(answerer.Result().found);
+    EXPECT_EQ(boxes.Captions(page->window), BoxCaptions{});
     EXPECT_EQ(Rows(), 1);
     EXPECT_TRUE(page->isOpen);  // the default would have closed the page
 }

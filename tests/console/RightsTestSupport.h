@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/UiTestSupport.h"
+#include "common/UniqueResource.h"
 
 #include <windows.h>
 
@@ -62,8 +63,17 @@ private:
     bool active_ = false;
 };
 
-// The console tests' message box helpers, under the names these tests use.
-using BoxSeen = MessageBoxSeen;
-using BoxAnswerer = MessageBoxAnswerer;
+// Holds a file open the way a running program's file is in use: without
+// FILE_SHARE_DELETE, so that it cannot be deleted.
+class FileInUse {
+public:
+    explicit FileInUse(const std::wstring& path)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr)) {}
+    bool held() const { return static_cast<bool>(file_); }
+
+private:
+    UniqueHandle file_;
+};
 
 }  // namespace quenvar::testing

@@ -25,7 +25,6 @@
 #include "console/ProgramFileActions.h"
 #include "console/Uninstall.h"
 #include "resources/ResourceIds.h"
-#include "ui/MessageBoxCall.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;
@@ -50,18 +49,6 @@ void PrintTo(const Box& box, std::ostream* out) {
     *out << "\n  caption \"" << std::string(box.caption.begin(), box.caption.end()) << "\" flags 0x" << std::hex
          << box.flags << std::dec << (box.owned ? " owned" : " no owner") << "\n  text \""
          << std::string(box.text.begin(), box.text.end()) << "\"";
-}
-
-// The boxes asked for, answered in order with the answers of `expectedBoxes`
-// (IDOK beyond them). Wine draws no box topmost, so the flags are read here.
-std::vector<Box> shownBoxes;
-std::vector<Box> expectedBoxes;
-HWND boxOwner = nullptr;
-int WINAPI RecordBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
-    const size_t index = shownBoxes.size();
-    const int answer = index < expectedBoxes.size() ? expectedBoxes[index].answer : IDOK;
-    shownBoxes.push_back({caption, text, flags, owner != nullptr && owner == boxOwner, answer});
-    return answer;
 }
 
 // The lines the client passed to its log sink.
@@ -92,16 +79,6 @@ void LinkWithStatus(const uint32_t* status) {
     }
     EXPECT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0);
 }
-
-class FileInUse {
-public:
-    explicit FileInUse(const std::wstring& path)
-        : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr)) {}
-
-private:
-    UniqueHandle file_;
-};
 
 void NoRestart() {}
 SC_HANDLE NoAdministrativeRights(DWORD) {
@@ -138,7 +115,6 @@ TEST(UserTexts, EveryBoxAndLineIsShownWholeWithItsStyle) {
     HostWindow host;
     LogPage logPage(host.tab());
     const HWND owner = host.dialog.window;
-    SeamOverride<MessageBoxFunction> boxes{showMessageBox, RecordBox};
     TempFolder folder;
     const std::wstring file = folder.MakeFile(L"spy.exe");
     wchar_t self[MAX_PATH] = {};
@@ -312,14 +288,18 @@ TEST(UserTexts, EveryBoxAndLineIsShownWholeWithItsStyle) {
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
         sunkLines.clear();
-        shownBoxes.clear();
-        expectedBoxes = scenario.boxes;
-        boxOwner = scenario.owner;
+        std::vector<int> answers;
+        for (const Box& box : scenario.boxes) answers.push_back(box.answer);
+        // Wine draws no box topmost, so the flags are read through the seam.
+        MessageBoxRecorder recorder(answers);
         const std::vector<std::wstring> lines = scenario.run();
+        std::vector<Box> expected = scenario.boxes, shown;
+        for (const MessageBoxRecorder::Box& box : recorder.boxes)
+            shown.push_back({box.caption, box.text, box.flags, box.owner != nullptr && box.owner == scenario.owner, 0});
         // A box whose text an earlier row gives whole has none here.
-        for (size_t i = 0; i < expectedBoxes.size() && i < shownBoxes.size(); ++i)
-            if (expectedBoxes[i].text.empty()) expectedBoxes[i].text = shownBoxes[i].text;
-        EXPECT_EQ(shownBoxes, expectedBoxes);
+        for (size_t i = 0; i < expected.size() && i < shown.size(); ++i)
+            if (expected[i].text.empty()) expected[i].text = shown[i].text;
+        EXPECT_EQ(shown, expected);
         EXPECT_EQ(lines, scenario.lines);
         ForgetPendingDeletions();
     }

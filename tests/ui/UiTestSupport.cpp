@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <utility>
+
 #include "ui/AppInstance.h"
 #include "resources/ResourceIds.h"
 
@@ -46,11 +48,9 @@ int ListRowCount(HWND list) { return static_cast<int>(SendMessageW(list, LVM_GET
 
 HostWindow::HostWindow() : dialog((PrepareWindows(), kMainWindowTemplate), nullptr) {}
 
-MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD limitMs)
-    : caption_(caption), answer_(answer), limitMs_(limitMs) {
+MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer) : caption_(caption), answer_(answer) {
     thread_ = std::thread([this] {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < limitMs_) {
+        while (!stop_) {
             HWND box = FindWindowW(L"#32770", caption_.c_str());
             if (box != nullptr && IsWindowVisible(box)) {
                 seen_.found = true;
@@ -68,13 +68,29 @@ MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD
     });
 }
 
-MessageBoxAnswerer::~MessageBoxAnswerer() {
-    if (thread_.joinable()) thread_.join();
-}
-
 MessageBoxSeen MessageBoxAnswerer::Result() {
+    stop_ = true;
     if (thread_.joinable()) thread_.join();
     return seen_;
+}
+
+namespace {
+MessageBoxRecorder* recorder = nullptr;
+}
+
+MessageBoxRecorder::MessageBoxRecorder(std::vector<int> answers) : answers_(std::move(answers)) { recorder = this; }
+
+int WINAPI MessageBoxRecorder::Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
+    recorder->boxes.push_back({caption, text, flags, owner});
+    const size_t index = recorder->boxes.size() - 1;
+    return index < recorder->answers_.size() ? recorder->answers_[index] : IDOK;
+}
+
+std::vector<std::wstring> MessageBoxRecorder::Captions(HWND owner) const {
+    std::vector<std::wstring> captions;
+    for (const Box& box : boxes)
+        captions.push_back(box.owner == owner ? box.caption : box.caption + L" (other owner)");
+    return captions;
 }
 
 }  // namespace quenvar::testing

@@ -1,15 +1,19 @@
 // What the window tests share: the process set up as WinMain would, a main
-// window template hosting tab pages, message pumping, and a helper thread that
-// answers a message box.
+// window template hosting tab pages, message pumping, a helper thread that
+// answers a real message box, and a stand-in that records boxes instead.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "ui/MessageBoxCall.h"
 #include "ui/ModelessDialog.h"
+#include "SeamOverride.h"
 #include "resources/ResourceIds.h"
 
 namespace quenvar::testing {
@@ -45,21 +49,40 @@ struct MessageBoxSeen {
     HWND owner = nullptr;
 };
 
-// Waits (on its own thread) for a top-level dialog box with this caption,
+// Looks (on its own thread) for a top-level dialog box with this caption,
 // records it and answers it with `answer` (IDYES, IDNO, ...).
 class MessageBoxAnswerer {
 public:
-    MessageBoxAnswerer(const wchar_t* caption, int answer, DWORD limitMs = 10000);
-    ~MessageBoxAnswerer();
-    // Joins the helper thread.
+    MessageBoxAnswerer(const wchar_t* caption, int answer);
+    ~MessageBoxAnswerer() { Result(); }
+    // Called once the call under test has returned: whatever box it showed
+    // was answered by then, so the search stops and the thread is joined.
     MessageBoxSeen Result();
 
 private:
     std::wstring caption_;
     int answer_;
-    DWORD limitMs_;
+    std::atomic<bool> stop_{false};
     MessageBoxSeen seen_;
     std::thread thread_;
 };
+
+// For its life, stands in for showMessageBox: records every box asked for and
+// answers them with `answers` in order (IDOK beyond them), drawing none.
+class MessageBoxRecorder {
+public:
+    explicit MessageBoxRecorder(std::vector<int> answers = {});
+    // The captions in order; one whose box was given another owner is marked.
+    std::vector<std::wstring> Captions(HWND owner) const;
+
+    struct Box { std::wstring caption, text; UINT flags; HWND owner; };
+    std::vector<Box> boxes;
+
+private:
+    static int WINAPI Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags);
+    std::vector<int> answers_;
+    SeamOverride<MessageBoxFunction> seam_{showMessageBox, Record};
+};
+using BoxCaptions = std::vector<std::wstring>;
 
 }  // namespace quenvar::testing
