@@ -8,7 +8,6 @@
 #include "ClientTestSupport.h"
 #include "client/AccessPrompt.h"
 #include "client/ProgramDetailsDialog.h"
-#include "client/ProgramInfo.h"
 #include "client/RichTextView.h"
 #include "ui/UiTestSupport.h"
 #include "ui/DialogRegistry.h"
@@ -69,8 +68,22 @@ TEST_F(AccessPromptTest, IsBuiltHiddenWithTheProgramInItsTextPane) {
     EXPECT_EQ(paragraphs[2], L"Program Name: \"Snoop Screen Grabber\"");
     EXPECT_EQ(paragraphs[3], L"Program Path\t: \"" + Full() + L"\"");
 
-    TemplateValues expected;
-    FillTemplateValues(ProgramInfo(Full()), expected);
+    // Each value as the templates take it: every unit as "\\uN?".
+    const auto escaped = [](const std::wstring& text) {
+        std::string units;
+        for (const wchar_t unit : text) units += "\\u" + std::to_string(static_cast<uint16_t>(unit)) + "?";
+        return units;
+    };
+    const TemplateValues expected = {
+        {"%progpath%", escaped(Full())},
+        {"%progname%", escaped(L"Snoop Screen Grabber")},
+        {"%progdescription%", escaped(L"Saves 100% of {\\rtf1 frames} to C:\\Snoop\\%progpath%\\out")},
+        {"%progversion%", escaped(L"2.5.0.17")},
+        {"%progcompany%", escaped(L"\x041e\x041e\x041e \x0428\x043f\x0438\x043e\x043d-\x0421\x043e\x0444\x0442")},
+        {"%productname%", escaped(L"Snoop \xd55c\xae00 Edition")},
+        {"%productversion%", escaped(L"2.5")},
+        {"%productcopyright%", escaped(L"\x00a9 2004 Soci\x00e9t\x00e9 Snoop")},
+    };
     EXPECT_EQ(prompt.values, expected);
 }
 

@@ -5,9 +5,11 @@
 
 #include <cwchar>
 
+#include "client/EventJudge.h"
 #include "client/ProcessRightsCache.h"
 #include "client/RecordSignature.h"
 #include "common/UniqueResource.h"
+#include "resources/ResourceIds.h"
 #include "ui/UiTestSupport.h"
 
 namespace quenvar::testing {
@@ -64,6 +66,34 @@ void Click(HWND button) {
     PumpFor(50);
 }
 
+constexpr const wchar_t* kRightsKey = L"Software\\Quenvar\\Lockmere\\Rights";
+
+bool StoredRecord(const std::wstring& path, std::vector<uint8_t>* bytes) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
+    uint8_t buffer[256];
+    DWORD size = sizeof buffer;
+    if (RegQueryValueExW(key.get(), path.c_str(), nullptr, nullptr, buffer, &size) != ERROR_SUCCESS) return false;
+    if (bytes != nullptr) bytes->assign(buffer, buffer + size);
+    return true;
+}
+
+void DeleteStoredRecord(const std::wstring& path) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.get(), path.c_str());
+}
+
+std::wstring TempProgram(const wchar_t* name, int salt) {
+    wchar_t folder[MAX_PATH], longPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring path = std::wstring(folder) + name;
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(file.get(), &salt, sizeof(salt), &written, nullptr);
+    return GetLongPathNameW(path.c_str(), longPath, MAX_PATH) != 0 ? longPath : path;
+}
+
 void RememberRights(const std::wstring& path, uint32_t denied, uint32_t allowed) {
     DeriveMachineKey();
     const Sha1Digest fingerprint = Fingerprint(path.c_str());
@@ -75,6 +105,35 @@ void RememberRights(const std::wstring& path, uint32_t denied, uint32_t allowed)
     ASSERT_EQ(RegSetValueExW(key.get(), path.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(&record),
                              sizeof(record)),
               ERROR_SUCCESS);
+}
+
+void LoadKindTexts() {
+    const int ids[3] = {IDS_BREACH_SCREEN, IDS_BREACH_KEYBOARD, IDS_BREACH_WINDOW_TEXT};
+    for (int kind = 0; kind < 3; ++kind)
+        LoadStringW(GetModuleHandleW(nullptr), ids[kind], breachLogPrefix[kind], kBreachLogPrefixLength);
+}
+
+ChildProcess::ChildProcess() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    started = CreateProcessW(self, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                             &info) != FALSE;
+}
+
+ChildProcess::~ChildProcess() {
+    End();
+    if (!started) return;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+}
+
+// Again after the end, the call fails and the wait returns at once.
+void ChildProcess::End() {
+    if (!started) return;
+    TerminateProcess(info.hProcess, 0);
+    WaitForSingleObject(info.hProcess, INFINITE);
 }
 
 }  // namespace quenvar::testing

@@ -1,5 +1,6 @@
 // What the client tests share: events for the access prompt, the identity
-// fixture files, the plain text of rich edit controls, and stored rights.
+// fixture files, the plain text of rich edit controls, stored rights, the kinds'
+// log prefixes and a second live process.
 #pragma once
 
 #include <windows.h>
@@ -32,11 +33,35 @@ public:
     HWND control;
 };
 
+// The program's stored rights record, read or deleted as the access list
+// would; StoredRecord is false when there is none.
+bool StoredRecord(const std::wstring& path, std::vector<uint8_t>* bytes = nullptr);
+void DeleteStoredRecord(const std::wstring& path);
+
+// Makes a small program file in the temp folder, holding the salt; returns its
+// long path.
+std::wstring TempProgram(const wchar_t* name, int salt);
+
 // Stores a sealed rights record for the file under HKCU, as the program would
 // after the user's answers.
 void RememberRights(const std::wstring& path, uint32_t denied, uint32_t allowed);
 
 // Clicks a button as the mouse would (BM_CLICK) and dispatches what follows.
 void Click(HWND button);
+
+// Loads the log prefixes of the three kinds from the program's string table,
+// by the ids the program start loads them with.
+void LoadKindTexts();
+
+// A real process that stays alive (a suspended copy of this program) until
+// End or the end of the object.
+struct ChildProcess {
+    ChildProcess();
+    ~ChildProcess();
+    void End();
+    uint32_t id() const { return info.dwProcessId; }
+    bool started = false;
+    PROCESS_INFORMATION info = {};
+};
 
 }  // namespace quenvar::testing

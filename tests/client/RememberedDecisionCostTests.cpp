@@ -11,16 +11,13 @@
 #include "client/EventJudge.h"
 #include "client/LogSink.h"
 #include "client/PathField.h"
-#include "client/RecordSignature.h"
 #include "client/RightsStore.h"
-#include "common/UniqueResource.h"
 #include "common/WideFormat.h"
 #include "ClientTestSupport.h"
 #include "SeamOverride.h"
 
 using namespace quenvar;
-using quenvar::testing::RememberRights;
-using quenvar::testing::SeamOverride;
+using namespace quenvar::testing;
 
 namespace {
 
@@ -39,16 +36,6 @@ void RecordLine(const wchar_t* format, va_list args) {
     logged.push_back(text);
 }
 
-std::wstring TempProgram(const wchar_t* name, int salt) {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    const std::wstring path = ExpandLongPath(std::wstring(folder) + name);
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    WriteFile(file.get(), &salt, sizeof(salt), &written, nullptr);
-    return ExpandLongPath(path);
-}
-
 class RememberedDecisionCost : public ::testing::Test {
 protected:
     RememberedDecisionCost() : savedSink(logSink) { logSink = RecordLine; }
@@ -56,7 +43,7 @@ protected:
     void SetUp() override {
         expanded.clear();
         logged.clear();
-        wcscpy(breachLogPrefix[1], L"Blocked illegal keyboard hook in");
+        LoadKindTexts();
     }
     LogSink savedSink;
     SeamOverride<LongFormFinder> finder{longFormFinder, CountingExpander};

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 
+#include "ClientTestSupport.h"
 #include "client/RightsStore.h"
 #include "common/UniqueResource.h"
 
@@ -100,23 +101,15 @@ TEST(RememberedDecisionLock, ALookupWaitsForTheLockOnlyWhileAForgetIsQueued) {
 TEST(RememberedDecisionLock, AnEndedProcessIsStillFoundEndedWithoutTheLock) {
     // A child that ends while its cache is kept: the lookup without the lock
     // still tests the process and makes a fresh cache for a reused id.
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = std::wstring(L"\"") + self + L"\" --gtest_list_tests";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    ASSERT_TRUE(CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                               &startup, &child));
-    UniqueHandle process(child.hProcess), thread(child.hThread);
+    quenvar::testing::ChildProcess child;
+    ASSERT_TRUE(child.started);
     RightsStore store;
-    ProcessRightsCache* first = store.ForProcess(child.dwProcessId);
+    ProcessRightsCache* first = store.ForProcess(child.id());
     ASSERT_NE(first, nullptr);
     first->rights[L"C:\\old.exe"];
-    EXPECT_EQ(store.ForProcess(child.dwProcessId), first);
-    TerminateProcess(process.get(), 0);
-    WaitForSingleObject(process.get(), INFINITE);
-    ProcessRightsCache* fresh = store.ForProcess(child.dwProcessId);
+    EXPECT_EQ(store.ForProcess(child.id()), first);
+    child.End();
+    ProcessRightsCache* fresh = store.ForProcess(child.id());
     ASSERT_NE(fresh, nullptr);
     EXPECT_TRUE(fresh->rights.empty());
     EXPECT_EQ(store.processCaches.size(), 1u);

@@ -12,10 +12,11 @@
 #include "client/RecordSignature.h"
 #include "client/RightsStore.h"
 #include "common/Sha1.h"
+#include "ClientTestSupport.h"
 #include "SeamOverride.h"
 
 using namespace quenvar;
-using quenvar::testing::SeamOverride;
+using namespace quenvar::testing;
 
 namespace {
 
@@ -95,31 +96,12 @@ std::wstring Upper(std::wstring text) {
     return text;
 }
 
-bool StoredValue(const std::wstring& path, std::vector<uint8_t>* bytes) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-    uint8_t buffer[256];
-    DWORD size = sizeof buffer;
-    const LONG result = RegQueryValueExW(key, path.c_str(), nullptr, nullptr, buffer, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS) return false;
-    bytes->assign(buffer, buffer + size);
-    return true;
-}
-
 void StoreValue(const std::wstring& path, const void* bytes, size_t size, DWORD type = REG_BINARY) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key, path.c_str(), 0, type, static_cast<const BYTE*>(bytes), DWORD(size)),
               ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
-void DeleteValue(const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRightsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueW(key, path.c_str());
     RegCloseKey(key);
 }
 
@@ -139,40 +121,6 @@ bool RightsKeyExists() {
     RegCloseKey(key);
     return true;
 }
-
-// A real process that stays alive (suspended) until the test ends it.
-class ChildProcess {
-public:
-    ChildProcess() {
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring commandLine = std::wstring(L"\"") + self + L"\" --gtest_list_tests";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        if (CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                           &startup, &info)) {
-            started = true;
-        }
-    }
-    ~ChildProcess() {
-        End();
-        if (started) {
-            CloseHandle(info.hThread);
-            CloseHandle(info.hProcess);
-        }
-    }
-    void End() {
-        if (!started || ended) return;
-        TerminateProcess(info.hProcess, 0);
-        WaitForSingleObject(info.hProcess, INFINITE);
-        ended = true;
-    }
-    uint32_t id() const { return info.dwProcessId; }
-
-    bool started = false;
-    bool ended = false;
-    PROCESS_INFORMATION info = {};
-};
 
 // Every test starts a fresh run: built-in key not yet replaced, no rights
 // key in the registry, nothing protected, reads counted.
@@ -347,7 +295,7 @@ TEST_F(RightsStoreTest, SaveStoresASealedRecordAndTellsTheFullMasks) {
     EXPECT_EQ(fileReads, fileReadsBefore);
 
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(StoredValue(program.path, &stored));
+    ASSERT_TRUE(StoredRecord(program.path, &stored));
     ASSERT_EQ(stored.size(), kRightsRecordSize);
     EXPECT_EQ(stored[0], 0x01);
     EXPECT_EQ(stored[1], 0x02);
@@ -369,7 +317,7 @@ TEST_F(RightsStoreTest, SaveWithoutAListToTellStillStores) {
     rights.deniedMask = 2;
     cache.Save(rights, program.path);
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(StoredValue(program.path, &stored));
+    ASSERT_TRUE(StoredRecord(program.path, &stored));
     EXPECT_TRUE(Verify(stored.data(), stored.size(), FingerprintOf(program.path).data()));
     EXPECT_EQ(stored[0], 2);
     EXPECT_TRUE(notices.empty());
@@ -400,7 +348,7 @@ TEST_F(RightsStoreTest, ChangedProgramFileIsAskedAboutAgainAndTheAnswerReplacesT
     rights.deniedMask = 1;
     cache.Save(rights, program.path);
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(StoredValue(program.path, &stored));
+    ASSERT_TRUE(StoredRecord(program.path, &stored));
     EXPECT_TRUE(Verify(stored.data(), stored.size(), current.data()));
     EXPECT_EQ(ValueCount(), 1u);
 
@@ -484,7 +432,7 @@ TEST_F(RightsStoreTest, ForgetPurgesEveryCacheAtTheNextLookup) {
     }
 
     // The list deletes the value, then makes the store forget.
-    DeleteValue(forgotten.path);
+    DeleteStoredRecord(forgotten.path);
     store.Forget(forgotten.path);
     store.Forget(forgotten.path);
     EXPECT_EQ(store.pendingForgets.size(), 1u);
@@ -548,7 +496,7 @@ TEST_F(RightsStoreTest, ProtectedFileIsAllowedEverythingWithoutReadingOrWriting)
     EXPECT_EQ(protectionAsked, std::vector<std::wstring>{program.path});
 
     std::vector<uint8_t> stored;
-    ASSERT_TRUE(StoredValue(program.path, &stored));
+    ASSERT_TRUE(StoredRecord(program.path, &stored));
     EXPECT_EQ(std::memcmp(stored.data(), &denying, sizeof denying), 0);
     EXPECT_EQ(ValueCount(), 1u);
     EXPECT_TRUE(notices.empty());
