@@ -197,10 +197,10 @@ TEST(ServiceLinkPaths, APathIsStoredWholeUpTo261CharactersAndCutBeyondSoThatTheF
 
 TEST_F(ServiceLinkTest, NoServiceWithinTheAttemptsShowsNoServiceAndEnds) {
     serviceLinkTiming = {3, 50};
+    MessageBoxRecorder boxes;  // their texts are compared with all the others in UserTexts
     LinkThread link;
-    // Its text is compared with all the others in UserTexts.
-    EXPECT_TRUE(MessageBoxAnswerer(kErrorTitle, IDOK).Result().found);
     EXPECT_TRUE(link.Ended(5000));
+    EXPECT_EQ(boxes.Captions(nullptr), BoxCaptions{kErrorTitle});
 }
 
 TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudged) {
@@ -208,8 +208,8 @@ TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudge
     const std::wstring denied = TempProgram(L"quenvar-link-denied.exe", 2);
     RememberRights(allowed, 0, 0x07);
     RememberRights(denied, 0x07, 0);
+    MessageBoxRecorder boxes;
     ServedLink service(0x1234);
-    EXPECT_TRUE(MessageBoxAnswerer(kErrorTitle, IDOK).Result().found);
 
     EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);
     const AccessReply reply = service.Ask(Event(2, kKeyboardHook, denied, denied));
@@ -217,6 +217,7 @@ TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudge
     EXPECT_EQ(reply.allow, 0u);
     // An allowed process whose module is denied is denied.
     EXPECT_EQ(service.Ask(Event(3, kForeignTextAccess, allowed, denied)).allow, 0u);
+    EXPECT_EQ(boxes.Captions(nullptr), BoxCaptions{kErrorTitle});  // shown before the events were judged
 }
 
 TEST_F(ServiceLinkTest, AShortEventEndsTheThreadSilently) {
