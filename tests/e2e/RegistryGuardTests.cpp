@@ -7,7 +7,6 @@
 #include "E2eSupport.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
-#include "service/InstallationFootprint.h"
 #include "support/StandInDriverClient.h"
 
 using namespace quenvar;
@@ -15,51 +14,22 @@ using namespace quenvar::e2e;
 
 namespace {
 
-constexpr const wchar_t* kDriverKey = L"System\\CurrentControlSet\\Services\\Quenvar";
-constexpr const wchar_t* kServiceKey = L"System\\CurrentControlSet\\Services\\QuenvarSvc";
-constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr const wchar_t* kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuenvarLockmere";
-
-bool ReadValue(const wchar_t* key, const wchar_t* name, DWORD* type, std::vector<uint8_t>* data) {
-    data->assign(4096, 0);
-    DWORD size = static_cast<DWORD>(data->size());
-    const bool ok = RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, type, data->data(),
-                                 &size) == ERROR_SUCCESS;
-    data->resize(ok ? size : 0);
-    return ok;
-}
-
-bool HasValue(const wchar_t* key, const wchar_t* name) {
-    DWORD type;
-    std::vector<uint8_t> data;
-    return ReadValue(key, name, &type, &data);
-}
-
-bool KeyExists(const wchar_t* key) {
-    UniqueRegKey k;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, k.receive()) == ERROR_SUCCESS;
-}
+bool HasValue(const wchar_t* key, const wchar_t* name) { return ReadValue(HKEY_LOCAL_MACHINE, key, name).exists; }
 
 DWORD StartOfService() {
-    DWORD type = 0;
-    std::vector<uint8_t> data;
-    if (!ReadValue(kServiceKey, L"Start", &type, &data) || data.size() != 4) return 0xFFFFFFFF;
-    return *reinterpret_cast<DWORD*>(data.data());
+    const RegistryValue start = ReadValue(HKEY_LOCAL_MACHINE, kServiceKey, L"Start");
+    return start.data.size() == 4 ? *reinterpret_cast<const DWORD*>(start.data.data()) : 0xFFFFFFFF;
 }
 
-void SetDword(const wchar_t* key, const wchar_t* name, DWORD value) {
+void SetValue(const wchar_t* key, const wchar_t* name, DWORD type, const void* data, size_t size) {
     UniqueRegKey k;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, k.receive()), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof(value)),
+    ASSERT_EQ(RegSetValueExW(k.get(), name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)),
               ERROR_SUCCESS);
 }
 
 void SetText(const wchar_t* key, const wchar_t* name, const wchar_t* text) {
-    UniqueRegKey k;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, k.receive()), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                             static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))),
-              ERROR_SUCCESS);
+    SetValue(key, name, REG_SZ, text, (wcslen(text) + 1) * sizeof(wchar_t));
 }
 
 void SendGuardCommand(uint32_t command) {
@@ -69,15 +39,15 @@ void SendGuardCommand(uint32_t command) {
     EXPECT_FALSE(client.ReadU32().has_value());
 }
 
-// Every one of the fifteen values, with its type and data.
-void ExpectWholeFootprint() {
-    for (const FootprintValue& value : InstallationFootprint) {
-        DWORD type = 0;
-        std::vector<uint8_t> data;
-        ASSERT_TRUE(ReadValue(kGuardedKeys[value.key], value.name, &type, &data)) << value.name;
-        EXPECT_EQ(type, value.type) << value.name;
-        EXPECT_EQ(data, FootprintData(value)) << value.name;
+// Every one of the fifteen values of the key (or of all keys), with its type and data.
+bool FootprintInPlace(const wchar_t* onlyKey = nullptr) {
+    for (const InstalledValue& value : InstalledValues()) {
+        const RegistryValue found = ReadValue(HKEY_LOCAL_MACHINE, value.key, value.name);
+        if ((onlyKey == nullptr || value.key == onlyKey) &&
+            (!found.exists || found.type != value.type || found.data != value.data))
+            return false;
     }
+    return true;
 }
 
 class RegistryGuardUnderService : public ::testing::Test {
@@ -91,11 +61,11 @@ bool RegistryGuardUnderService::installed = false;
 }  // namespace
 
 TEST_F(RegistryGuardUnderService, ServiceStartSetToDisabledReadsAutomaticAgainASecondLater) {
-    SetDword(kServiceKey, L"Start", 4);
+    const DWORD disabled = 4;
+    SetValue(kServiceKey, L"Start", REG_DWORD, &disabled, sizeof(disabled));
     EXPECT_EQ(StartOfService(), 4u);
-    ASSERT_TRUE(WaitFor([] { return StartOfService() == 2; }, 5000));
     // Whichever key changed, every value is written.
-    ExpectWholeFootprint();
+    EXPECT_TRUE(WaitFor([] { return FootprintInPlace(); }, 5000));
 }
 
 // Windows reports the deletion of a watched key to its notification; Wine does
@@ -106,59 +76,45 @@ TEST_F(RegistryGuardUnderService, DeletedDriverKeyComesBackWithItsFiveValues) {
     ASSERT_FALSE(KeyExists(kDriverKey));
     SetText(kRunKey, L"Wake", L"wake.exe");
     // Under load the rewrite may take several seconds: wait for the whole key.
-    const auto driverKeyRestored = [] {
-        for (const FootprintValue& value : InstallationFootprint) {
-            DWORD type = 0;
-            std::vector<uint8_t> data;
-            if (value.key == 0 &&
-                (!ReadValue(kDriverKey, value.name, &type, &data) || type != value.type || data != FootprintData(value)))
-                return false;
-        }
-        return true;
-    };
-    EXPECT_TRUE(WaitFor(driverKeyRestored, 30000));
+    EXPECT_TRUE(WaitFor([] { return FootprintInPlace(kDriverKey); }, 30000));
 }
 
 TEST_F(RegistryGuardUnderService, DeletedRunValueIsWrittenBackAndOtherProgramsValuesAreLeftAlone) {
-    SetText(kRunKey, L"OtherProgram", L"other.exe");
-    ASSERT_TRUE(WaitFor([] { return HasValue(kRunKey, L"QuenvarUI"); }, 5000));
-    Sleep(1500);  // let that rewrite finish
     ASSERT_EQ(SHDeleteValueW(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI"), ERROR_SUCCESS);
-    ASSERT_TRUE(WaitFor([] { return HasValue(kRunKey, L"QuenvarUI"); }, 5000));
-    DWORD type = 0;
-    std::vector<uint8_t> data;
-    ASSERT_TRUE(ReadValue(kRunKey, L"OtherProgram", &type, &data));
-    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(data.data())), L"other.exe");
+    // A change made while the guard still writes goes unseen: the other
+    // program's value, written on each poll, wakes it once it has re-armed.
+    ASSERT_TRUE(WaitFor([] { return SetText(kRunKey, L"OtherProgram", L"other.exe"), HasValue(kRunKey, L"QuenvarUI"); },
+                        5000));
+    const RegistryValue other = ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"OtherProgram");
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(other.data.data()), other.data.size() / 2),
+              std::wstring(L"other.exe", 10));
 }
 
 TEST_F(RegistryGuardUnderService, AfterDisableDeletionsStayAndAfterEnableNothingIsWrittenUntilAChange) {
     standin::StandInDriverClient driver;
     driver.ReadJournal();
-    SendGuardCommand(DisableGuardCode);
-    Sleep(300);
+    SendGuardCommand(DisableGuardCode);  // returns once the service has switched the guard off
     ASSERT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey), ERROR_SUCCESS);
     ASSERT_EQ(SHDeleteValueW(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI"), ERROR_SUCCESS);
     ASSERT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey), ERROR_SUCCESS);
-    Sleep(3000);
-    EXPECT_FALSE(KeyExists(kUninstallKey));
-    EXPECT_FALSE(HasValue(kRunKey, L"QuenvarUI"));
-    EXPECT_FALSE(KeyExists(kServiceKey));
-    const auto disable = driver.WaitForJournal(1, 1000);
+    // The guard writes a second after a change; an enable before that would
+    // let it write these deletions back.
+    Sleep(1500);
+    const auto disable = driver.ReadJournal();
     ASSERT_EQ(disable.size(), 1u);
     EXPECT_EQ(disable[0].kind, JOURNAL_DISABLE_GUARD);
 
     SendGuardCommand(EnableGuardCode);
-    // The guard re-arms within a second (opening, so creating, the keys) but
-    // writes no value until the next change.
-    Sleep(3000);
+    // The guard re-arms within a second, opening, so creating, the keys; what
+    // it would have written of the deletions came before. It writes no value
+    // until the next change.
+    ASSERT_TRUE(WaitFor([] { return KeyExists(kUninstallKey) && KeyExists(kServiceKey); }, 5000));
     EXPECT_FALSE(HasValue(kUninstallKey, L"DisplayName"));
     EXPECT_FALSE(HasValue(kRunKey, L"QuenvarUI"));
     EXPECT_FALSE(HasValue(kServiceKey, L"ImagePath"));
 
     SetText(kRunKey, L"Nudge", L"nudge.exe");
-    ASSERT_TRUE(WaitFor([] { return HasValue(kUninstallKey, L"UninstallString"); }, 5000));
-    Sleep(300);
-    ExpectWholeFootprint();
+    EXPECT_TRUE(WaitFor([] { return FootprintInPlace(); }, 5000));
     const auto journal = driver.ReadJournal();
     ASSERT_EQ(journal.size(), 1u);
     EXPECT_EQ(journal[0].kind, JOURNAL_ENABLE_GUARD);

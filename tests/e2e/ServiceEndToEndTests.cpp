@@ -8,6 +8,7 @@
 #include "E2eSupport.h"
 #include "common/PipeProtocol.h"
 #include "common/UniqueResource.h"
+#include "support/ProcessCounts.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 
@@ -16,12 +17,6 @@ using namespace quenvar::e2e;
 using standin::MakeEvent;
 
 namespace {
-
-// The worker notices a departed client within a quarter second.
-void LeaveAndLetTheWorkerDetach(ServiceClient& client) {
-    client.Close();
-    Sleep(700);
-}
 
 std::vector<AccessReply> RepliesIn(const std::vector<JournalEntry>& journal) {
     std::vector<AccessReply> replies;
@@ -54,10 +49,18 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(installed);
         ASSERT_TRUE(driver.ok());
+        idleThreads = standin::ThreadCount(service);
+    }
+    // Each connection's worker notices a departed client within a quarter second and ends.
+    void LeaveAndLetTheWorkerDetach(ServiceClient& client) {
+        client.Close();
+        EXPECT_TRUE(WaitFor([&] { return standin::ThreadCount(service) <= idleThreads; }, 5000));
     }
     static bool installed;
     static std::vector<JournalEntry> registration;
     standin::StandInDriverClient driver;
+    const DWORD service = standin::ServiceProcessId(L"QuenvarSvc");
+    DWORD idleThreads = 0;
 };
 bool ServiceRunning::installed = false;
 std::vector<JournalEntry> ServiceRunning::registration;
@@ -70,7 +73,6 @@ TEST_F(ServiceRunning, RegistersWithTheDriverAndRefusesToStopOrPause) {
     EXPECT_EQ(request.kind, JOURNAL_REGISTER);
     EXPECT_EQ(request.length, 0u);
     EXPECT_EQ(request.outLength, 0u);
-    const DWORD service = standin::ServiceProcessId(L"QuenvarSvc");
     EXPECT_EQ(request.requestor, service);
     EXPECT_EQ(driver.QueryState().registrations, 1u);
 

@@ -23,8 +23,10 @@ using standin::MakeEvent;
 
 namespace {
 
+// Forty connections each meet every kind at least twelve times over all programs:
+// a thread or handle left behind by one kind outgrows the slack of the settling.
 constexpr int kHostilePrograms = 4;
-constexpr int kConnectionsEach = 260;
+constexpr int kConnectionsEach = 40;
 constexpr uint32_t kEvents = 200;
 
 // Every kind a program of this session can be under Wine. A guard command from
@@ -88,7 +90,7 @@ TEST(ServiceStorm, HostileClientsNeitherStallNorStarveTheLegitimateClient) {
     }
     injector.join();
     for (auto& t : hostiles) t.join();
-    EXPECT_GE(connections.load(), 1000);
+    EXPECT_GE(connections.load(), kHostilePrograms * kConnectionsEach - 8);
 
     // Every reply reached the driver byte for byte and in order; the hostile
     // clients sent nothing there.
@@ -113,9 +115,10 @@ TEST(ServiceStorm, HostileClientsNeitherStallNorStarveTheLegitimateClient) {
     EXPECT_TRUE(settled) << "threads " << threadsBefore << " -> " << standin::ThreadCount(service) << ", handles "
                          << handlesBefore << " -> " << standin::HandleCount(service);
 
-    // The legitimate client leaves; a fresh one is served.
+    // The legitimate client leaves, and its worker ends; a fresh one is served.
+    const DWORD threadsServed = standin::ThreadCount(service);
     legitimate.Close();
-    Sleep(700);
+    ASSERT_TRUE(WaitFor([&] { return standin::ThreadCount(service) < threadsServed; }, 5000));
     ServiceClient fresh;
     ASSERT_EQ(fresh.Hello(), std::optional<uint32_t>(ExpectedDriverStatus));
     const AccessEvent last = Event(kEvents + 1);

@@ -13,16 +13,14 @@
 #include <vector>
 
 #include "E2eSupport.h"
+#include "RememberedRights.h"
 #include "SystemSupport.h"
 #include "common/PipeProtocol.h"
-#include "service/InstallationFootprint.h"
 #include "support/StandInDriverClient.h"
 #include "support/WineSystem.h"
 
 using namespace quenvar;
 using namespace quenvar::e2e;
-using standin::MakeEvent;
-using standin::ReplyOf;
 
 namespace {
 
@@ -32,17 +30,15 @@ constexpr DWORD kFileInUse = 32;
 constexpr DWORD kUninstallAwaitsRestart = 1072;
 
 constexpr const wchar_t* kRightsKey = L"Software\\Quenvar\\Lockmere\\Rights";
-constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kMainWindowCaption = L"Quenvar Lockmere 1.0.7";
 
-std::wstring SpecialFolder(int csidl) {
+using standin::SystemFolder;
+using standin::WindowsFolder;
+std::wstring StartMenuFolder() {
     wchar_t path[MAX_PATH] = {};
-    SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
-    return path;
+    SHGetSpecialFolderPathW(nullptr, path, CSIDL_COMMON_PROGRAMS, FALSE);
+    return path + std::wstring(L"\\Quenvar Lockmere");
 }
-std::wstring WindowsFolder() { return SpecialFolder(CSIDL_WINDOWS); }
-std::wstring SystemFolder() { return SpecialFolder(CSIDL_SYSTEM); }
-std::wstring StartMenuFolder() { return SpecialFolder(CSIDL_COMMON_PROGRAMS) + L"\\Quenvar Lockmere"; }
 std::wstring DocsFolder() { return BinFolder() + L"\\..\\docs"; }
 
 struct InstalledFile {
@@ -110,31 +106,6 @@ std::vector<std::wstring> LeftOverFiles() {
     return left;
 }
 
-struct RegistryValue {
-    bool exists = false;
-    DWORD type = 0;
-    std::vector<uint8_t> data;
-};
-
-RegistryValue ReadValue(HKEY root, const std::wstring& key, const wchar_t* name) {
-    RegistryValue value;
-    std::vector<uint8_t> data(65536);
-    DWORD size = static_cast<DWORD>(data.size());
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data.data(), &size) ==
-        ERROR_SUCCESS) {
-        value.exists = true;
-        value.data.assign(data.begin(), data.begin() + size);
-    }
-    return value;
-}
-
-bool KeyExists(const std::wstring& key) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-    RegCloseKey(handle);
-    return true;
-}
-
 // Value names and data of a key.
 std::map<std::wstring, std::vector<uint8_t>> KeyValues(HKEY root, const std::wstring& key) {
     std::map<std::wstring, std::vector<uint8_t>> values;
@@ -154,26 +125,6 @@ std::map<std::wstring, std::vector<uint8_t>> KeyValues(HKEY root, const std::wst
     return values;
 }
 
-// The pending operations as (source, target) pairs, in their recorded order.
-std::vector<std::pair<std::wstring, std::wstring>> PendingRenames() {
-    std::vector<std::pair<std::wstring, std::wstring>> pairs;
-    const RegistryValue value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
-    if (!value.exists) return pairs;
-    const auto* text = reinterpret_cast<const wchar_t*>(value.data.data());
-    const size_t units = value.data.size() / sizeof(wchar_t);
-    std::vector<std::wstring> strings;
-    size_t start = 0;
-    for (size_t i = 0; i < units; ++i) {
-        if (text[i] != L'\0') continue;
-        strings.emplace_back(text + start, text + i);
-        start = i + 1;
-    }
-    // The list ends with an empty string; a rename without target is a deletion.
-    if (!strings.empty() && strings.back().empty() && strings.size() % 2 == 1) strings.pop_back();
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
-    return pairs;
-}
-
 std::wstring Lower(std::wstring text) {
     std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(towlower(c)); });
     return text;
@@ -184,14 +135,6 @@ DWORD RunSetup() {
     const DWORD code = WaitForExit(setup, 240000);
     EndProgram(setup);
     return code;
-}
-
-bool ServiceExists(const wchar_t* name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return service != nullptr;
 }
 
 // The main windows (hidden, behind the tray icon) of running QuenvarUI programs.
@@ -214,9 +157,9 @@ DWORD WaitForUserProgram(DWORD timeoutMs) {
         },
         timeoutMs);
     // Until it has connected to the service, a screen access of this logon is
-    // denied without asking; it connects within its first attempt.
-    if (processId != 0) Sleep(3000);
-    return processId;
+    // denied without asking.
+    standin::StandInDriverClient driver;
+    return processId != 0 && WaitUntilServed(driver, 0x7FFF0000 + processId) ? processId : 0;
 }
 
 void EndProcess(DWORD processId) {
@@ -226,45 +169,6 @@ void EndProcess(DWORD processId) {
     WaitForSingleObject(process, 10000);
     CloseHandle(process);
 }
-
-// Drives the installed system as the driver and a user would.
-class InstalledSystem {
-public:
-    explicit InstalledSystem(DWORD uiProcessId) : uiProcessId_(uiProcessId) {}
-    bool DriverReachable() { return driver_.ok(); }
-
-    uint32_t Inject(uint32_t kind, const std::wstring& program) {
-        const uint32_t id = ++nextId_;
-        driver_.ReadJournal();
-        EXPECT_TRUE(driver_.Inject(
-            MakeEvent(id, kind, GetCurrentProcessId(), KernelPath(program), KernelPath(program), 0x44)));
-        return id;
-    }
-    // Answers the prompt of the user's program; false when none came.
-    bool Answer(bool allow) {
-        HWND prompt = FindPrompt(uiProcessId_, 15000);
-        if (prompt == nullptr) return false;
-        ClickButton(prompt, allow ? 6 : 7);
-        return true;
-    }
-    bool NoPrompt() { return FindPrompt(uiProcessId_, 1500) == nullptr; }
-    // The reply that reached the driver for this event, or -1.
-    int ReplyFor(uint32_t id) {
-        for (const JournalEntry& entry : driver_.WaitForJournal(1, 20000)) {
-            if (entry.kind != JOURNAL_REPLY) continue;
-            const AccessReply reply = ReplyOf(entry);
-            if (reply.eventId == id) return static_cast<int>(reply.allow);
-        }
-        return -1;
-    }
-    std::vector<JournalEntry> Journal() { return driver_.ReadJournal(); }
-
-private:
-    DWORD uiProcessId_;
-    standin::StandInDriverClient driver_;
-    static uint32_t nextId_;
-};
-uint32_t InstalledSystem::nextId_ = 5000;
 
 void ExpectInstalledFilesAreTheBuiltOnes() {
     for (const InstalledFile& file : InstalledFiles()) {
@@ -277,24 +181,25 @@ void ExpectInstalledFilesAreTheBuiltOnes() {
 
 // Every value of the installation's registry entries, by type and data.
 void ExpectFootprint() {
-    for (const FootprintValue& expected : InstallationFootprint) {
-        const std::wstring key = kGuardedKeys[expected.key];
-        const RegistryValue value = ReadValue(HKEY_LOCAL_MACHINE, key, expected.name);
-        const std::string where = std::string(key.begin(), key.end()) + " " +
+    const std::vector<InstalledValue> footprint = InstalledValues();
+    for (const InstalledValue& expected : footprint) {
+        const RegistryValue value = ReadValue(HKEY_LOCAL_MACHINE, expected.key, expected.name);
+        const std::string where = std::string(expected.key, expected.key + wcslen(expected.key)) + " " +
                                   std::string(expected.name, expected.name + wcslen(expected.name));
         ASSERT_TRUE(value.exists) << where;
         EXPECT_EQ(value.type, expected.type) << where;
-        EXPECT_EQ(value.data, FootprintData(expected)) << where;
+        EXPECT_EQ(value.data, expected.data) << where;
     }
-    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kGuardedKeys[0], L"DisplayName").exists)
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kDriverKey, L"DisplayName").exists)
         << "the driver's entry has no display name";
     // Besides the footprint the service keys hold only what Wine's Service
     // Control Manager adds to every service it creates.
-    for (size_t keyIndex : {size_t{0}, size_t{1}, size_t{3}}) {
-        for (const auto& [name, data] : KeyValues(HKEY_LOCAL_MACHINE, kGuardedKeys[keyIndex])) {
-            const bool listed = std::any_of(std::begin(InstallationFootprint), std::end(InstallationFootprint),
-                                            [&](const FootprintValue& v) { return v.key == keyIndex && name == v.name; });
-            const bool scm = keyIndex < 2 && (name == L"PreshutdownTimeout" || name == L"ObjectName");
+    for (const wchar_t* key : {kDriverKey, kServiceKey, kUninstallKey}) {
+        for (const auto& [name, data] : KeyValues(HKEY_LOCAL_MACHINE, key)) {
+            const bool listed = std::any_of(footprint.begin(), footprint.end(), [&](const InstalledValue& v) {
+                return v.key == key && name == v.name;
+            });
+            const bool scm = key != kUninstallKey && (name == L"PreshutdownTimeout" || name == L"ObjectName");
             EXPECT_TRUE(listed || scm) << "unexpected value " << std::string(name.begin(), name.end());
         }
     }
@@ -348,7 +253,7 @@ TEST_F(SetupFreshInstall, StartsTheDriverTheServiceAndTheUsersProgram) {
 TEST_F(SetupFreshInstall, TheInstalledSystemAsksRemembersAndAnswersTheDriver) {
     ASSERT_EQ(setupExit, kInstalled);
     ASSERT_NE(uiProcessId, 0u);
-    InstalledSystem system(uiProcessId);
+    UserProgram system(uiProcessId);
     ASSERT_TRUE(system.DriverReachable());
     MakeProgramFile(kAllowedProgram, 71);
     MakeProgramFile(kDeniedProgram, 72);
@@ -363,18 +268,18 @@ TEST_F(SetupFreshInstall, TheInstalledSystemAsksRemembersAndAnswersTheDriver) {
 
     // Remembered: no prompt, the same answers.
     id = system.Inject(kKeyboardHook, kDeniedProgram);
-    EXPECT_TRUE(system.NoPrompt());
     EXPECT_EQ(system.ReplyFor(id), 0);
-    id = system.Inject(kScreenAccess, kAllowedProgram);
     EXPECT_TRUE(system.NoPrompt());
+    id = system.Inject(kScreenAccess, kAllowedProgram);
     EXPECT_EQ(system.ReplyFor(id), 1);
+    EXPECT_TRUE(system.NoPrompt());
     EXPECT_EQ(KeyValues(HKEY_CURRENT_USER, kRightsKey).size(), 2u);
 }
 
 TEST_F(SetupFreshInstall, UninstallSchedulesExactlyTheInstalledItemsAndRemovesTheFootprint) {
     ASSERT_EQ(setupExit, kInstalled);
-    InstalledSystem system(uiProcessId);
-    system.Journal();
+    standin::StandInDriverClient driver;
+    driver.ReadJournal();
     const auto rightsBefore = KeyValues(HKEY_CURRENT_USER, kRightsKey);
 
     PROCESS_INFORMATION uninstall = StartProgram(WindowsFolder() + L"\\QuenvarUI.exe", L"/U");
@@ -402,11 +307,11 @@ TEST_F(SetupFreshInstall, UninstallSchedulesExactlyTheInstalledItemsAndRemovesTh
 
     // The footprint is gone and stays gone: the guard was switched off first.
     Sleep(2500);
-    EXPECT_FALSE(KeyExists(kGuardedKeys[0]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[1]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[3]));
-    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kGuardedKeys[2], L"QuenvarUI").exists);
-    const auto journal = system.Journal();
+    EXPECT_FALSE(KeyExists(kDriverKey));
+    EXPECT_FALSE(KeyExists(kServiceKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI").exists);
+    const auto journal = driver.ReadJournal();
     EXPECT_TRUE(std::any_of(journal.begin(), journal.end(),
                             [](const JournalEntry& e) { return e.kind == JOURNAL_DISABLE_GUARD; }));
     // The user's decisions stay for a later installation.
@@ -419,10 +324,10 @@ TEST_F(SetupFreshInstall, SetupBeforeTheUninstallsRestartChangesNothing) {
     ASSERT_EQ(pending.size(), 8u) << "runs after the uninstall";
     EXPECT_EQ(RunSetup(), kUninstallAwaitsRestart);
     EXPECT_EQ(PendingRenames(), pending);
-    EXPECT_FALSE(KeyExists(kGuardedKeys[0]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[1]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[3]));
-    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kGuardedKeys[2], L"QuenvarUI").exists);
+    EXPECT_FALSE(KeyExists(kDriverKey));
+    EXPECT_FALSE(KeyExists(kServiceKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI").exists);
     EXPECT_TRUE(LeftOverFiles().empty());
 }
 
@@ -433,7 +338,7 @@ TEST(SetupUpgrade, KeepsTheUsersDecisionsAndReplacesTheRunningSystem) {
     DWORD ui = WaitForUserProgram(30000);
     ASSERT_NE(ui, 0u);
     {
-        InstalledSystem system(ui);
+        UserProgram system(ui);
         ASSERT_TRUE(system.DriverReachable());
         MakeProgramFile(kAllowedProgram, 81);
         MakeProgramFile(kDeniedProgram, 82);
@@ -469,13 +374,13 @@ TEST(SetupUpgrade, KeepsTheUsersDecisionsAndReplacesTheRunningSystem) {
     EndProcess(ui);
     PROCESS_INFORMATION next = StartProgram(WindowsFolder() + L"\\QuenvarUI.exe", L"");
     ASSERT_NE(WaitForUserProgram(30000), 0u);
-    InstalledSystem system(next.dwProcessId);
+    UserProgram system(next.dwProcessId);
     uint32_t id = system.Inject(kScreenAccess, kAllowedProgram);
-    EXPECT_TRUE(system.NoPrompt());
     EXPECT_EQ(system.ReplyFor(id), 1);
-    id = system.Inject(kForeignTextAccess, kDeniedProgram);
     EXPECT_TRUE(system.NoPrompt());
+    id = system.Inject(kForeignTextAccess, kDeniedProgram);
     EXPECT_EQ(system.ReplyFor(id), 0);
+    EXPECT_TRUE(system.NoPrompt());
     EndProgram(next);
 }
 
@@ -500,12 +405,12 @@ TEST(SetupFileInUse, StopsBeforeAnythingIsChanged) {
     EXPECT_FALSE(Exists(SystemFolder() + L"\\QuenvarSvc.exe"));
     EXPECT_FALSE(Exists(StartMenuFolder()));
     EXPECT_TRUE(LeftOverFiles().empty());
-    EXPECT_FALSE(ServiceExists(L"Quenvar"));
-    EXPECT_FALSE(ServiceExists(L"QuenvarSvc"));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[0]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[1]));
-    EXPECT_FALSE(KeyExists(kGuardedKeys[3]));
-    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kGuardedKeys[2], L"QuenvarUI").exists);
+    EXPECT_FALSE(ServiceEntryExists(L"Quenvar"));
+    EXPECT_FALSE(ServiceEntryExists(L"QuenvarSvc"));
+    EXPECT_FALSE(KeyExists(kDriverKey));
+    EXPECT_FALSE(KeyExists(kServiceKey));
+    EXPECT_FALSE(KeyExists(kUninstallKey));
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"QuenvarUI").exists);
     EXPECT_TRUE(PendingRenames().empty());
     EXPECT_TRUE(MainWindows().empty());
 }

@@ -13,30 +13,20 @@ namespace {
 struct FindData {
     DWORD processId;
     const wchar_t* caption;
+    bool visibleOnly;
     HWND found;
 };
 
-BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM param) {
+// A lambda cannot be the callback: on i686 it would be cdecl, not stdcall.
+BOOL CALLBACK FindCaptionedWindow(HWND window, LPARAM param) {
     auto* data = reinterpret_cast<FindData*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != data->processId || !IsWindowVisible(window)) return TRUE;
     wchar_t text[256] = {};
     GetWindowTextW(window, text, 256);
-    if (std::wstring(text) != data->caption) return TRUE;
+    const bool hidden = data->visibleOnly && !IsWindowVisible(window);
+    if (pid != data->processId || hidden || std::wstring(text) != data->caption) return TRUE;
     data->found = window;
-    return FALSE;
-}
-
-// A lambda cannot be the callback: on i686 it would be cdecl, not stdcall.
-BOOL CALLBACK FindCaptionedWindow(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<FindData*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t text[64] = {};
-    GetWindowTextW(window, text, 64);
-    if (pid != search->processId || std::wstring(text) != search->caption) return TRUE;
-    search->found = window;
     return FALSE;
 }
 
@@ -151,8 +141,8 @@ std::wstring KernelPath(const std::wstring& dosPath) {
 HWND FindDialogOf(DWORD processId, const wchar_t* caption, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     do {
-        FindData data = {processId, caption, nullptr};
-        EnumWindows(FindVisibleDialog, reinterpret_cast<LPARAM>(&data));
+        FindData data = {processId, caption, true, nullptr};
+        EnumWindows(FindCaptionedWindow, reinterpret_cast<LPARAM>(&data));
         if (data.found != nullptr) return data.found;
         Sleep(50);
     } while (GetTickCount() - start < timeoutMs);
@@ -191,7 +181,7 @@ std::vector<HWND> VisibleWindowsOf(DWORD processId) {
 }
 
 HWND MainWindowOf(DWORD processId) {
-    FindData data = {processId, L"Quenvar Lockmere 1.0.7", nullptr};
+    FindData data = {processId, L"Quenvar Lockmere 1.0.7", false, nullptr};
     EnumWindows(FindCaptionedWindow, reinterpret_cast<LPARAM>(&data));
     return data.found;
 }
@@ -209,6 +199,28 @@ std::vector<std::pair<std::wstring, std::wstring>> ReadLogRows(DWORD processId) 
     VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     CloseHandle(process);
     return rows;
+}
+
+uint32_t UserProgram::nextId_ = 1000;
+
+uint32_t UserProgram::Inject(uint32_t kind, const std::wstring& program, const std::wstring& module) {
+    driver_.ReadJournal();
+    const std::wstring modulePath = KernelPath(module.empty() ? program : module);
+    driver_.Inject(standin::MakeEvent(++nextId_, kind, GetCurrentProcessId(), KernelPath(program), modulePath, 0x44));
+    return nextId_;
+}
+
+bool UserProgram::Answer(bool allow) {
+    HWND prompt = FindPrompt(processId_, 15000);
+    if (prompt != nullptr) ClickButton(prompt, allow ? 6 : 7);
+    return prompt != nullptr;
+}
+
+int UserProgram::ReplyFor(uint32_t id) {
+    const auto journal = driver_.WaitForJournal(1, 20000);
+    if (journal.size() != 1 || journal[0].kind != JOURNAL_REPLY || standin::ReplyOf(journal[0]).eventId != id)
+        return -1;
+    return static_cast<int>(standin::ReplyOf(journal[0]).allow);
 }
 
 }  // namespace quenvar::e2e

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/StandInDriverClient.h"
+
 namespace quenvar::e2e {
 
 // Runs QuenvarPrefixInstall; `start` starts driver and service, and a driver
@@ -43,5 +45,26 @@ HWND MainWindowOf(DWORD processId);
 
 // The rows (time, message) of the log page of the process's main window.
 std::vector<std::pair<std::wstring, std::wstring>> ReadLogRows(DWORD processId);
+
+// The installed system driven as the driver and a user would: events of this
+// test program's process, answered through the prompts of a QuenvarUI process.
+class UserProgram {
+public:
+    explicit UserProgram(DWORD processId) : processId_(processId) {}
+    bool DriverReachable() const { return driver_.ok(); }
+    // Injects an event and returns its id; the journal is emptied first.
+    uint32_t Inject(uint32_t kind, const std::wstring& program, const std::wstring& module = L"");
+    // Answers the prompt; false when none came.
+    bool Answer(bool allow);
+    // Called once the event's reply has come: no prompt held it.
+    bool NoPrompt() const { return FindPrompt(processId_, 0) == nullptr; }
+    // The answer in the one reply that reached the driver; -1 for none or another.
+    int ReplyFor(uint32_t id);
+
+private:
+    DWORD processId_;
+    standin::StandInDriverClient driver_;
+    static uint32_t nextId_;
+};
 
 }  // namespace quenvar::e2e

@@ -18,9 +18,7 @@ namespace {
 class EventPumpTest : public ::testing::Test {
 protected:
     void SetUp() override { FakeDriver::Get().Reset(); }
-    void TearDown() override {
-        DeleteSessions(service.sessions);
-    }
+    void TearDown() override { DeleteSessions(service.sessions); }
     AccessEvent Event(uint32_t id, uint32_t kind, uint32_t session) {
         return MakeEvent(id, kind, ProcessInSession(session), L"\\Device\\HarddiskVolume1\\spy.exe",
                          L"\\Device\\HarddiskVolume1\\spy.dll", 99);
@@ -118,14 +116,14 @@ TEST_F(EventPumpTest, EventOfAProcessThatHasGoneStillGoesToSessionZero) {
 
 // Ten times the bound into a session without a client: every event is answered
 // exactly once, overflowed ones with "deny", and the newest bound's worth stay
-// queued in order.
+// queued in order. A small bound shows what the service's shows: nine bounds'
+// worth dropped, screen accesses among the kept and the dropped ones.
 TEST_F(EventPumpTest, AFullQueueDeniesWhatItDropsExactlyOnce) {
-    const uint32_t bound = static_cast<uint32_t>(Session::kQueueBound);
-    const uint32_t total = 10 * bound;
+    const uint32_t bound = 16, total = 10 * bound;
+    Session* session = new Session(service.sessions, 1, bound);  // deleted with the table's sessions
     for (uint32_t id = 1; id <= total; ++id)
         RouteEvent(Event(id, id % 7 == 0 ? kScreenAccess : kKeyboardHook, 1), device, service);
-    Session* session = service.sessions.Find(1);
-    ASSERT_NE(session, nullptr);
+    ASSERT_EQ(service.sessions.Find(1), session);
     EXPECT_EQ(session->QueuedEvents(), bound);
     EXPECT_EQ(session->DroppedEvents(), total - bound);
 
@@ -149,4 +147,9 @@ TEST_F(EventPumpTest, AFullQueueDeniesWhatItDropsExactlyOnce) {
         ASSERT_EQ(front.eventId, id);
         session->PopFront(id);
     }
+    // The service's own sessions hold 4,096: the next event drops the oldest.
+    Session* made = service.sessions.FindOrCreate(2);
+    for (uint32_t id = 1; id <= 4097; ++id) ASSERT_TRUE(Put(*made, Event(id, kKeyboardHook, 2)));
+    EXPECT_EQ(made->QueuedEvents(), 4096u);
+    EXPECT_EQ(made->DroppedEvents(), 1u);
 }

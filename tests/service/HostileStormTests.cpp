@@ -51,12 +51,15 @@ TEST(HostileStorm, EveryKindOfHostileClientAtOnceLeavesTheLegitimateClientServed
         standin::Hostile::kIdle,          standin::Hostile::kStatusNeverReadsEvents,
         standin::Hostile::kGarbageReply,  standin::Hostile::kShortReply,   standin::Hostile::kCloseMidEvent,
     };
+    // Forty connections each meet every kind at least twelve times over all
+    // programs: a thread or handle left behind by one kind outgrows the slack.
+    constexpr int kPrograms = 4, kConnectionsEach = 40;
     std::atomic<int> connections{0};
     std::vector<std::thread> hostiles;
-    for (unsigned program = 0; program < 4; ++program)
+    for (unsigned program = 0; program < kPrograms; ++program)
         hostiles.emplace_back([&, program] {
             standin::HostileProgram hostile(name.c_str(), hellos, kinds, 77 + program);
-            connections += hostile.Attack(260);
+            connections += hostile.Attack(kConnectionsEach);
         });
 
     // The pump's side: events of session 1 (and of session 2, which nobody may read).
@@ -82,7 +85,7 @@ TEST(HostileStorm, EveryKindOfHostileClientAtOnceLeavesTheLegitimateClientServed
     }
     pump.join();
     for (auto& t : hostiles) t.join();
-    EXPECT_GE(connections.load(), 1000);
+    EXPECT_GE(connections.load(), kPrograms * kConnectionsEach - 8);
 
     // The replies, byte for byte and in order, and nothing else reached the
     // driver: no guard request, no answer to session 2's events.
