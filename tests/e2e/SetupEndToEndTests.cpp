@@ -197,7 +197,7 @@ void ExpectFootprint() {
     for (const wchar_t* key : {kDriverKey, kServiceKey, kUninstallKey}) {
         for (const auto& [name, data] : KeyValues(HKEY_LOCAL_MACHINE, key)) {
             const bool listed = std::any_of(footprint.begin(), footprint.end(), [&](const InstalledValue& v) {
-                return v.key == key && name == v.name;
+                return std::wstring(v.key) == key && name == v.name;
             });
             const bool scm = key != kUninstallKey && (name == L"PreshutdownTimeout" || name == L"ObjectName");
             EXPECT_TRUE(listed || scm) << "unexpected value " << std::string(name.begin(), name.end());
