@@ -4,10 +4,11 @@ namespace quenvar {
 
 PipeChannel::PipeChannel(HANDLE pipe) : pipe_(pipe), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-bool PipeChannel::Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, DWORD* moved) {
+bool PipeChannel::Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, HANDLE abort, DWORD* moved) {
     *moved = 0;
     if (!started && GetLastError() != ERROR_IO_PENDING) return false;
-    if (!started && WaitForSingleObject(overlapped->hEvent, limitMs) != WAIT_OBJECT_0) {
+    const HANDLE waits[2] = {overlapped->hEvent, abort};
+    if (!started && WaitForMultipleObjects(abort != nullptr ? 2 : 1, waits, FALSE, limitMs) != WAIT_OBJECT_0) {
         CancelIo(pipe_);
         // Wait for the cancelled operation to let go of the buffer and the record.
         GetOverlappedResult(pipe_, overlapped, moved, TRUE);
@@ -17,21 +18,21 @@ bool PipeChannel::Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, DW
 }
 
 template <typename Start>
-bool PipeChannel::Exchange(DWORD size, DWORD limitMs, Start start) {
+bool PipeChannel::Exchange(DWORD size, DWORD limitMs, HANDLE abort, Start start) {
     if (!ready()) return false;
     OVERLAPPED overlapped = {};
     overlapped.hEvent = done_.get();
     DWORD moved = 0;
-    return Finish(start(&overlapped), &overlapped, limitMs, &moved) && moved == size;
+    return Finish(start(&overlapped), &overlapped, limitMs, abort, &moved) && moved == size;
 }
 
-bool PipeChannel::Read(void* buffer, DWORD size, DWORD limitMs) {
-    return Exchange(size, limitMs,
+bool PipeChannel::Read(void* buffer, DWORD size, DWORD limitMs, HANDLE abort) {
+    return Exchange(size, limitMs, abort,
                     [&](OVERLAPPED* overlapped) { return ReadFile(pipe_, buffer, size, nullptr, overlapped); });
 }
 
 bool PipeChannel::Write(const void* buffer, DWORD size, DWORD limitMs) {
-    return Exchange(size, limitMs,
+    return Exchange(size, limitMs, nullptr,
                     [&](OVERLAPPED* overlapped) { return WriteFile(pipe_, buffer, size, nullptr, overlapped); });
 }
 
@@ -43,7 +44,7 @@ bool PipeChannel::AwaitClient() {
     // ERROR_PIPE_CONNECTED: the client came between create and connect.
     if (GetLastError() == ERROR_PIPE_CONNECTED) return true;
     DWORD moved = 0;
-    return Finish(FALSE, &overlapped, INFINITE, &moved);
+    return Finish(FALSE, &overlapped, INFINITE, nullptr, &moved);
 }
 
 bool PipeChannel::ClientHasLeft() {

@@ -20,9 +20,10 @@ public:
     bool ready() const { return done_.valid(); }
 
     // One ReadFile / WriteFile of exactly `size` bytes, waited for at most
-    // limitMs (INFINITE for no limit). An operation that runs out of time is
-    // cancelled and counts as failed, as does a short one.
-    bool Read(void* buffer, DWORD size, DWORD limitMs);
+    // limitMs (INFINITE for no limit). An operation that runs out of time, or
+    // whose `abort` event (if any) is set first, is cancelled and counts as
+    // failed, as does a short one.
+    bool Read(void* buffer, DWORD size, DWORD limitMs, HANDLE abort = nullptr);
     bool Write(const void* buffer, DWORD size, DWORD limitMs);
 
     // Waits without limit until a client connects to this listening instance
@@ -35,10 +36,10 @@ public:
 
 private:
     // Waits for an operation that ReadFile/WriteFile/ConnectNamedPipe started.
-    bool Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, DWORD* moved);
+    bool Finish(BOOL started, OVERLAPPED* overlapped, DWORD limitMs, HANDLE abort, DWORD* moved);
     // Starts one read or write on this instance's event and finishes it.
     template <typename Start>
-    bool Exchange(DWORD size, DWORD limitMs, Start start);
+    bool Exchange(DWORD size, DWORD limitMs, HANDLE abort, Start start);
 
     HANDLE pipe_;
     UniqueHandle done_;  // manual reset; the I/O calls reset it when they start

@@ -16,6 +16,8 @@ constexpr DWORD kOpenMode = PIPE_ACCESS_DUPLEX | WRITE_DAC | FILE_FLAG_OVERLAPPE
 constexpr DWORD kPipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT;    // 4
 constexpr DWORD kBufferSize = 1024;
 constexpr DWORD kDefaultTimeoutMs = 60000;
+// Reserved, not committed: address space, not the bounds of service.connections,
+// must never be what limits the workers (a 32-bit service has 2 GiB of it).
 constexpr SIZE_T kThreadStack = 32767;
 
 // Creates an instance, pausing between failed attempts until one is made.
@@ -28,13 +30,49 @@ UniqueHandle CreateUntilMade(const wchar_t* pipeName, ServiceContext& service, S
     }
 }
 
-// Hands a connected instance to a new worker thread; on failure only that
-// connection is closed.
+// Hands a connected instance to a new worker thread, if the connection gate
+// admits it; otherwise, or on failure, only that connection is closed.
 void StartWorker(UniqueHandle connected, ServiceContext& service) {
-    std::unique_ptr<WorkerStart> start(new (std::nothrow) WorkerStart{std::move(connected), &service});
-    if (!start) return;
-    UniqueHandle thread(CreateThread(nullptr, kThreadStack, SessionWorkerThread, start.get(), 0, nullptr));
-    if (thread) start.release();  // the worker owns it now; its thread handle is not kept
+    UniqueHandle evict(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!evict) return;
+    std::unique_ptr<WorkerStart> start(
+        new (std::nothrow) WorkerStart{std::move(connected), &service, std::move(evict), 0});
+    if (!start || !service.connections.Admit(start->evict.get(), &start->ticket)) return;
+    UniqueHandle thread(CreateThread(nullptr, kThreadStack, SessionWorkerThread, start.get(),
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (thread) {
+        start.release();  // the worker owns it now; its thread handle is not kept
+        return;
+    }
+    service.connections.Spoke(start->ticket);
+    service.connections.Left();
+}
+
+// What every listener of one pipe name shares; lives as long as the server.
+struct PipeListening {
+    const wchar_t* pipeName;
+    ServiceContext* service;
+    SECURITY_ATTRIBUTES* security;
+};
+
+[[noreturn]] void Listen(UniqueHandle listening, const PipeListening& shared) {
+    for (;;) {
+        try {
+            const bool connected = awaitPipeClient(listening.get());
+            // The next instance exists before this one is let go, so the name
+            // never falls free for another process to take.
+            UniqueHandle next = CreateUntilMade(shared.pipeName, *shared.service, shared.security, false);
+            UniqueHandle current = std::exchange(listening, std::move(next));
+            if (connected) StartWorker(std::move(current), *shared.service);
+        } catch (const std::bad_alloc&) {
+            Sleep(shared.service->limits.createRetryMs);
+        }
+    }
+}
+
+DWORD WINAPI ListenerThread(LPVOID shared) {
+    const auto& listening = *static_cast<const PipeListening*>(shared);
+    Listen(CreateUntilMade(listening.pipeName, *listening.service, listening.security, false), listening);
 }
 
 bool AwaitClientOn(HANDLE listening) { return PipeChannel(listening).AwaitClient(); }
@@ -64,19 +102,15 @@ void RunPipeServer(const wchar_t* pipeName, ServiceContext& service) {
     }
 
     // Only an instance created first, by this process, proves the name is ours.
-    UniqueHandle listening = CreateUntilMade(pipeName, service, security.attributes(), true);
-    for (;;) {
-        try {
-            const bool connected = awaitPipeClient(listening.get());
-            // The next instance exists before this one is let go, so the name
-            // never falls free for another process to take.
-            UniqueHandle next = CreateUntilMade(pipeName, service, security.attributes(), false);
-            UniqueHandle current = std::exchange(listening, std::move(next));
-            if (connected) StartWorker(std::move(current), service);
-        } catch (const std::bad_alloc&) {
-            Sleep(service.limits.createRetryMs);
-        }
+    UniqueHandle first = CreateUntilMade(pipeName, service, security.attributes(), true);
+    const PipeListening shared = {pipeName, &service, security.attributes()};
+    // A listener that cannot be started leaves the others serving.
+    for (int extra = 1; extra < service.limits.listeners; ++extra) {
+        const UniqueHandle listener(CreateThread(nullptr, kThreadStack, ListenerThread,
+                                                 const_cast<PipeListening*>(&shared),
+                                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     }
+    Listen(std::move(first), shared);
 }
 
 DWORD WINAPI PipeServerThread(LPVOID) { RunPipeServer(kPipeName, TheService()); }

@@ -63,12 +63,15 @@ void RunGuardCommand(ClientHello hello, ServiceContext& service) {
 
 }  // namespace
 
-void ServeClient(UniqueHandle pipe, ServiceContext& service) {
+void ServeClient(UniqueHandle pipe, ServiceContext& service, HANDLE evict, uint64_t ticket) {
     const ServicePlatform& platform = service.platform;
     PipeChannel channel(pipe.get());
     ClientHello hello = 0;
-    // A connection that has not said who it is in time is closed.
-    if (!channel.Read(&hello, sizeof(hello), service.limits.helloMs)) return;
+    // A connection that has not said who it is in time, or that the gate
+    // evicts as the oldest silent one, is closed.
+    const bool spoke = channel.Read(&hello, sizeof(hello), service.limits.helloMs, evict);
+    service.connections.Spoke(ticket);
+    if (!spoke) return;
     std::optional<ClientIdentity> client;
     ClientIdentity identity;
     if (platform.identifyClient(pipe.get(), &identity)) client = identity;
@@ -101,10 +104,11 @@ void ServeClient(UniqueHandle pipe, ServiceContext& service) {
 DWORD WINAPI SessionWorkerThread(LPVOID start) {
     std::unique_ptr<WorkerStart> begin(static_cast<WorkerStart*>(start));
     try {
-        ServeClient(std::move(begin->pipe), *begin->service);
+        ServeClient(std::move(begin->pipe), *begin->service, begin->evict.get(), begin->ticket);
     } catch (const std::bad_alloc&) {
         // The connection is closed by its holder; the service goes on.
     }
+    begin->service->connections.Left();
     return 0;
 }
 

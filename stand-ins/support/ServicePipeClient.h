@@ -28,6 +28,11 @@ public:
     // Connects and exchanges the hello; returns the status.
     std::optional<uint32_t> Hello();
     void Close() { pipe_.reset(); }
+    // True while the other end keeps the connection open; reads nothing.
+    bool StillOpen() const {
+        DWORD available = 0;
+        return PeekNamedPipe(pipe_.get(), nullptr, 0, nullptr, &available, nullptr) != FALSE;
+    }
 
 private:
     bool Read(void* data, DWORD size);

@@ -2,7 +2,9 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -264,6 +266,7 @@ TEST(PipeServer, AClientConnectedBeforeTheServerWaitsIsServed) {
     service.driverStatus = ExpectedDriverStatus;
     const std::wstring name = UniquePipeName();
     earlyPipeName = name;
+    service.limits.listeners = 1;  // so that the early client meets the instance waited on
     quenvar::testing::SeamOverride<bool (*)(HANDLE)> early{awaitPipeClient, AwaitEarlyClient};
     StartServer(service, name);
     ASSERT_TRUE(WaitUntil([] { return earlyConnected.load(); }));
@@ -273,4 +276,25 @@ TEST(PipeServer, AClientConnectedBeforeTheServerWaitsIsServed) {
     earlyClient.reset();
     // The server goes on listening for the next client.
     EXPECT_TRUE(Served(service, name, 5));
+}
+
+// Silent connections cannot keep out a client that speaks at once: past the
+// bound the oldest silent one is closed, long before its hello limit.
+TEST(PipeServer, PastTheSilentBoundTheOldestSilentConnectionIsClosedAndASpeakingClientIsServed) {
+    FakeDriver::Get().Reset();
+    static ServiceContext service(kFakeServicePlatform);
+    service.driverStatus = ExpectedDriverStatus;
+    service.limits.connections.silent = 3;
+    const std::wstring name = UniquePipeName();
+    StartServer(service, name);
+    std::vector<std::unique_ptr<PipeClient>> silent;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(standin::WaitForPipe(name.c_str(), 5000));
+        silent.push_back(std::make_unique<PipeClient>(name.c_str()));
+        ASSERT_TRUE(silent.back()->connected());
+        ASSERT_TRUE(WaitUntil([&] { return service.connections.silent() == std::min<size_t>(i + 1, 3); }));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !silent[0]->StillOpen(); }, 2000));
+    for (int i = 1; i < 4; ++i) EXPECT_TRUE(silent[i]->StillOpen()) << i;
+    EXPECT_TRUE(Served(service, name, 1));
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ServiceTestSupport.h"
+#include "service/ConnectionGate.h"
 #include "service/Session.h"
 #include "service/SessionTable.h"
 #include "support/StandInDriverClient.h"
@@ -175,4 +176,37 @@ TEST(SessionWorkers, SimultaneousAttachesServeExactlyOne) {
         for (auto& t : threads) t.join();
         ASSERT_EQ(admitted.load(), 1);
     }
+}
+
+TEST(ConnectionGate, PastTheSilentBoundTheOldestSilentConnectionIsEvictedAndPastTheWorkerBoundNoneIsAdmitted) {
+    ConnectionBounds bounds{3, 5};
+    ConnectionGate gate(bounds);
+    std::vector<UniqueHandle> evict;
+    std::vector<uint64_t> tickets;
+    const auto admit = [&] {
+        evict.emplace_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        uint64_t ticket = 0;
+        const bool admitted = gate.Admit(evict.back().get(), &ticket);
+        tickets.push_back(ticket);
+        return admitted;
+    };
+    const auto evicted = [&] {
+        std::vector<bool> set;
+        for (const UniqueHandle& event : evict) set.push_back(WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0);
+        return set;
+    };
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(admit());
+    EXPECT_EQ(evicted(), (std::vector<bool>{false, false, false}));
+    gate.Spoke(tickets[0]);  // the oldest speaks: it is no longer silent
+    ASSERT_TRUE(admit());
+    ASSERT_TRUE(admit());  // four silent: the oldest silent one, the second, goes
+    EXPECT_EQ(evicted(), (std::vector<bool>{false, true, false, false, false}));
+    EXPECT_EQ(gate.silent(), 3u);
+    EXPECT_EQ(gate.workers(), 5u);
+    EXPECT_FALSE(admit());  // every worker slot is taken
+    gate.Left();
+    bounds.silent = 1;  // read at each admission
+    EXPECT_TRUE(admit());
+    EXPECT_EQ(evicted(), (std::vector<bool>{false, true, true, true, true, false, false}));
+    EXPECT_EQ(gate.silent(), 1u);
 }

@@ -1,0 +1,54 @@
+// Bounds the service's pipe connections, so that a flood of them can neither
+// keep a real client out nor use up the service: connections that have not said
+// their hello yet, and worker threads in all.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+#include "common/UniqueResource.h"
+
+namespace quenvar {
+
+struct ConnectionBounds {
+    // Connections still silent; past it the oldest silent one is closed.
+    size_t silent = 64;
+    // Workers in all; past it a new connection is closed at once.
+    size_t workers = 256;
+};
+
+class ConnectionGate {
+public:
+    // Reads the bounds as they are at each admission.
+    explicit ConnectionGate(const ConnectionBounds& bounds);
+
+    // A new connection, whose worker waits for its hello on `evict` as well.
+    // False when the worker bound is reached: the connection is to be closed.
+    // Otherwise it counts as silent until Spoke; if that makes one silent
+    // connection too many, the oldest one's evict event is set and it no
+    // longer counts.
+    bool Admit(HANDLE evict, uint64_t* ticket);
+    // The connection's hello was read, or its wait for it ended.
+    void Spoke(uint64_t ticket);
+    // The connection's worker has ended (or never started).
+    void Left();
+
+    size_t silent() const;
+    size_t workers() const;
+
+private:
+    struct Silent {
+        uint64_t ticket;
+        HANDLE evict;
+    };
+    const ConnectionBounds& bounds_;
+    UniqueHandle lock_;
+    std::deque<Silent> silent_;  // oldest first
+    size_t workers_ = 0;
+    uint64_t nextTicket_ = 1;
+};
+
+}  // namespace quenvar
