@@ -13,7 +13,11 @@
 
 namespace quenvar {
 
-ServiceLinkTiming serviceLinkTiming = {60, 1000};
+ServiceLinkTiming serviceLinkTiming = {250, 30000, 10000, 60000, 2000, 2000};
+
+const wchar_t* const kProtectionSuspendedLine =
+    L"Protection suspended: the link to the protection service was lost.  Reconnecting...";
+const wchar_t* const kProtectionBackLine = L"Protection resumed: the link to the protection service is back.";
 
 namespace {
 
@@ -35,8 +39,10 @@ std::wstring InitializationErrorText(const wchar_t* code) {
 }
 
 // How long the disable command waits for a pipe instance that is busy.
-constexpr DWORD kDisableRetryMs = 5000;
-constexpr DWORD kDisableRetryPauseMs = 50;
+constexpr DWORD kDisableWaitMs = 5000;
+// How often a fresh connection is looked at for the service's refusal.
+constexpr DWORD kRefusalPollMs = 20;
+constexpr SIZE_T kBoxThreadStack = 0x8000;
 
 UniqueHandle OpenServicePipe(DWORD* error = nullptr) {
     // Identification only: a program posing as the service may learn who we
@@ -45,6 +51,38 @@ UniqueHandle OpenServicePipe(DWORD* error = nullptr) {
                                   SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (error != nullptr) *error = pipe ? ERROR_SUCCESS : GetLastError();
     return pipe;
+}
+
+// One attempt: opens an instance of the pipe, waiting up to waitMs while every
+// instance is busy (a flood of other programs' connections takes them too). An
+// absent pipe means no service: nothing is gained by waiting.
+UniqueHandle ConnectToService(DWORD waitMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD error = ERROR_SUCCESS;
+        UniqueHandle pipe = OpenServicePipe(&error);
+        const DWORD spent = GetTickCount() - start;
+        if (pipe || error != ERROR_PIPE_BUSY || spent >= waitMs) return pipe;
+        WaitNamedPipeW(kPipeName, waitMs - spent);  // whatever it says, the next open tells
+    }
+}
+
+bool Introduce(HANDLE pipe, uint32_t* status) {
+    const uint32_t hello = GetCurrentProcessId();
+    *status = 0;
+    return WriteExactly(pipe, &hello, sizeof(hello)) && ReadExactly(pipe, status, sizeof(*status));
+}
+
+// The service closes a connection it refuses right after the status, and keeps
+// one it serves. True when an event comes or the connection outlasts the window.
+bool ServedAfterStatus(HANDLE pipe, DWORD windowMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) return false;
+        if (available > 0 || GetTickCount() - start >= windowMs) return true;
+        Sleep(kRefusalPollMs);
+    }
 }
 
 void ServeEvents(HANDLE pipe, DevicePathTranslator& translator) {
@@ -56,47 +94,71 @@ void ServeEvents(HANDLE pipe, DevicePathTranslator& translator) {
     }
 }
 
-}  // namespace
+void ShowInitializationError(const wchar_t* code) {
+    showMessageBox(nullptr, InitializationErrorText(code).c_str(), kErrorTitle, 0);
+}
 
-DWORD WINAPI ServiceLinkThread(LPVOID) {
-    DevicePathTranslator translator;
-    UniqueHandle pipe;
-    for (int attempt = 0; attempt < serviceLinkTiming.attempts; ++attempt) {
-        // No WaitNamedPipeW: a busy or absent pipe is a failed attempt.
-        pipe = OpenServicePipe();
-        if (pipe) break;
-        Sleep(serviceLinkTiming.retryMs);
-    }
-    const uint32_t hello = GetCurrentProcessId();
-    uint32_t status = 0;
-    if (!pipe || !WriteExactly(pipe.get(), &hello, sizeof(hello)) ||
-        !ReadExactly(pipe.get(), &status, sizeof(status))) {
-        LogLine(L"Initialization error, protection disabled.  Error code = NO SERVICE.");
-        showMessageBox(nullptr, InitializationErrorText(L"NO SERVICE").c_str(), kErrorTitle, 0);
-        return 0;
-    }
-    if (status != ExpectedDriverStatus) {
-        LogLine(L"Initialization error, protection disabled.  Error code = 0x%x.", status);
-        wchar_t code[16];
-        FormatInto(code, 16, L"0x%x", status);
-        showMessageBox(nullptr, InitializationErrorText(code).c_str(), kErrorTitle, 0);
-    }
-    ServeEvents(pipe.get(), translator);
+DWORD WINAPI NoServiceBoxThread(LPVOID) {
+    ShowInitializationError(L"NO SERVICE");
     return 0;
 }
 
-bool SendDisableGuard() {
-    UniqueHandle pipe;
+// The box waits for the user on a thread of its own, so that the link goes on
+// looking for the service meanwhile.
+void ReportNoService() {
+    LogLine(L"Initialization error, protection disabled.  Error code = NO SERVICE.");
+    const UniqueHandle thread(CreateThread(nullptr, kBoxThreadStack, NoServiceBoxThread, nullptr, 0, nullptr));
+    if (!thread) NoServiceBoxThread(nullptr);
+}
+
+void ReportStatusError(uint32_t status) {
+    LogLine(L"Initialization error, protection disabled.  Error code = 0x%x.", status);
+    wchar_t code[16];
+    FormatInto(code, 16, L"0x%x", status);
+    ShowInitializationError(code);
+}
+
+// Pauses between attempts; true when the stop event ends the thread.
+bool PauseOrStop(HANDLE stop, DWORD pauseMs) {
+    if (stop == nullptr) {
+        Sleep(pauseMs);
+        return false;
+    }
+    return WaitForSingleObject(stop, pauseMs) != WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+DWORD WINAPI ServiceLinkThread(LPVOID stopEvent) {
+    const ServiceLinkTiming timing = serviceLinkTiming;
+    DevicePathTranslator translator;
+    LinkSchedule schedule(timing);
     const DWORD start = GetTickCount();
     for (;;) {
-        DWORD error = ERROR_SUCCESS;
-        pipe = OpenServicePipe(&error);
-        if (pipe) break;
-        // A busy pipe (the logon's program being served) is waited for; an
-        // absent one means no service, and nothing is to be gained by waiting.
-        if (error != ERROR_PIPE_BUSY || GetTickCount() - start >= kDisableRetryMs) return false;
-        Sleep(kDisableRetryPauseMs);
+        const DWORD began = GetTickCount();
+        UniqueHandle pipe = ConnectToService(timing.instanceWaitMs);
+        uint32_t status = 0;
+        if (pipe && Introduce(pipe.get(), &status)) {
+            // As before: the error is reported, and the events are judged all the same.
+            if (schedule.StatusErrorDue(status)) ReportStatusError(status);
+            if (ServedAfterStatus(pipe.get(), timing.refusalWindowMs)) {
+                if (schedule.BackDue()) LogLine(kProtectionBackLine);
+                ServeEvents(pipe.get(), translator);
+            }
+            pipe.reset();
+            // Ended, or cut off because another program holds the session.
+            if (schedule.SuspendedDue()) LogLine(kProtectionSuspendedLine);
+            schedule.ConnectionEnded(GetTickCount() - began);
+        } else if (schedule.NoServiceDue(GetTickCount() - start)) {
+            ReportNoService();
+        }
+        if (PauseOrStop(static_cast<HANDLE>(stopEvent), schedule.NextPause())) return 0;
     }
+}
+
+bool SendDisableGuard() {
+    const UniqueHandle pipe = ConnectToService(kDisableWaitMs);
+    if (!pipe) return false;
     const uint32_t command = DisableGuardCode;
     return WriteExactly(pipe.get(), &command, sizeof(command));
 }

@@ -4,21 +4,24 @@
 
 #include <windows.h>
 
+#include "client/LinkSchedule.h"
+
 namespace quenvar {
 
-// How long the thread looks for the service: 60 attempts a second apart.
-struct ServiceLinkTiming {
-    int attempts;
-    DWORD retryMs;
-};
 extern ServiceLinkTiming serviceLinkTiming;
 
+// Said once when protection stops because the link to the service ended, and
+// once when it is back.
+extern const wchar_t* const kProtectionSuspendedLine;
+extern const wchar_t* const kProtectionBackLine;
+
 // The thread: connects, says hello, checks the status, then answers events
-// until the pipe fails. Never reconnects.
-DWORD WINAPI ServiceLinkThread(LPVOID unused);
+// until the pipe fails, and connects again, for as long as the program runs.
+// `stopEvent` (null in the program) ends it between connections once set.
+DWORD WINAPI ServiceLinkThread(LPVOID stopEvent);
 
 // Sends DisableGuardCode in a one-shot connection; true when all 4 bytes went.
-// While the pipe is busy it tries again, for up to 5 seconds.
+// While the pipe is busy it waits for an instance, for up to 5 seconds.
 bool SendDisableGuard();
 
 }  // namespace quenvar

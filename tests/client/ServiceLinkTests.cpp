@@ -96,28 +96,42 @@ private:
     UniqueHandle pipe_;
 };
 
-// Runs ServiceLinkThread and tells when it has ended.
+// Runs ServiceLinkThread, which never ends by itself; the test stops it
+// between connections.
 class LinkThread {
 public:
-    LinkThread() : thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, &id_)) {}
+    LinkThread()
+        : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          thread_(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, stop_.get(), 0, &id_)) {}
+    ~LinkThread() { Stop(5000); }
+    // True when the thread ended by itself within timeoutMs.
     bool Ended(DWORD timeoutMs) { return WaitForSingleObject(thread_.get(), timeoutMs) == WAIT_OBJECT_0; }
+    bool Stop(DWORD timeoutMs) {
+        SetEvent(stop_.get());
+        return Ended(timeoutMs);
+    }
     DWORD id() const { return id_; }
 
 private:
+    UniqueHandle stop_;
     DWORD id_ = 0;
     UniqueHandle thread_;
 };
 
 // The service's end with a link thread connected and its hello answered; at
-// the end the pipe is closed, and the failed read must end the thread.
+// the end the pipe is closed, and the link, trying again, is stopped.
 struct ServedLink : FakeService {
     explicit ServedLink(uint32_t status = ExpectedDriverStatus) { EXPECT_EQ(Hello(status), GetCurrentProcessId()); }
     ~ServedLink() {
         Close();
-        EXPECT_TRUE(link.Ended(5000));
+        EXPECT_TRUE(link.Stop(5000));
     }
     LinkThread link;
 };
+
+const std::wstring kSuspendedLine =
+    L"Protection suspended: the link to the protection service was lost.  Reconnecting...";
+const std::wstring kBackLine = L"Protection resumed: the link to the protection service is back.";
 
 // The lines the client wrote to the log during a test.
 std::vector<std::wstring> loggedLines;
@@ -155,7 +169,7 @@ protected:
     void SetUp() override {
         PrepareWindows();
         loggedLines.clear();
-        serviceLinkTiming = {60, 1000};
+        serviceLinkTiming = {50, 200, 10000, 60000, 2000, 2000};
         LoadKindTexts();
     }
 };
@@ -195,12 +209,40 @@ TEST(ServiceLinkPaths, APathIsStoredWholeUpTo261CharactersAndCutBeyondSoThatTheF
     }
 }
 
-TEST_F(ServiceLinkTest, NoServiceWithinTheAttemptsShowsNoServiceAndEnds) {
-    serviceLinkTiming = {3, 50};
+TEST_F(ServiceLinkTest, NoServiceWithinTheLimitShowsNoServiceAndTheLinkKeepsTrying) {
+    const std::wstring allowed = TempProgram(L"quenvar-link-noservice.exe", 20);
+    RememberRights(allowed, 0, 0x07);
+    serviceLinkTiming.noServiceAfterMs = 100;
     MessageBoxRecorder boxes;  // their texts are compared with all the others in UserTexts
     LinkThread link;
-    EXPECT_TRUE(link.Ended(5000));
+    const DWORD start = GetTickCount();
+    while (boxes.shown == 0 && GetTickCount() - start < 10000) Sleep(10);
+    EXPECT_FALSE(link.Ended(300));
     EXPECT_EQ(boxes.Captions(nullptr), BoxCaptions{kErrorTitle});
+    FakeService service;
+    EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);
+}
+
+// Cut off right after the status (another program holds the session), then
+// served, then the link breaks: each change is said once.
+TEST_F(ServiceLinkTest, ALinkThatEndsIsSuspendedOnceAndSaidToBeBackWhenServedAgain) {
+    const std::wstring allowed = TempProgram(L"quenvar-link-back.exe", 19);
+    RememberRights(allowed, 0, 0x07);
+    LinkThread link;
+    for (int refused = 0; refused < 3; ++refused) {
+        FakeService service;
+        EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+    }
+    EXPECT_EQ(loggedLines, std::vector<std::wstring>{kSuspendedLine});
+    {
+        FakeService service;
+        EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
+        EXPECT_EQ(service.Ask(Event(1, kScreenAccess, allowed, allowed)).allow, 1u);
+        EXPECT_EQ(loggedLines, (std::vector<std::wstring>{kSuspendedLine, kBackLine}));
+    }
+    EXPECT_TRUE(link.Stop(5000));
+    EXPECT_EQ(loggedLines, (std::vector<std::wstring>{kSuspendedLine, kBackLine, kSuspendedLine}));
 }
 
 TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudged) {
@@ -220,13 +262,14 @@ TEST_F(ServiceLinkTest, AnUnexpectedDriverStatusIsReportedAndEventsAreStillJudge
     EXPECT_EQ(boxes.Captions(nullptr), BoxCaptions{kErrorTitle});  // shown before the events were judged
 }
 
-TEST_F(ServiceLinkTest, AShortEventEndsTheThreadSilently) {
+TEST_F(ServiceLinkTest, AShortEventEndsTheLinkWithoutABox) {
     {
         ServedLink service;
         const uint8_t part[100] = {};
         ASSERT_TRUE(service.Write(part, sizeof(part)));
     }
     EXPECT_EQ(FindWindowW(L"#32770", kErrorTitle), nullptr);
+    EXPECT_EQ(loggedLines, std::vector<std::wstring>{kSuspendedLine});
 }
 
 TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
@@ -395,13 +438,12 @@ TEST_F(ServiceLinkTest, AServiceThatAppearsOnlyAfterSeveralFailedAttemptsIsConne
     const std::wstring denied = TempProgram(L"quenvar-link-late-denied.exe", 18);
     RememberRights(allowed, 0, 0x07);
     RememberRights(denied, 0x07, 0);
-    serviceLinkTiming = {60, 50};
-    // Counted, not shown: a thread that gave up must not leave a box behind.
+    serviceLinkTiming.firstPauseMs = serviceLinkTiming.longestPauseMs = 50;
+    // Counted, not shown: no box while it is still within the limit.
     SeamOverride<MessageBoxFunction> boxes{showMessageBox, CountBox};
     boxesShown = 0;
     LinkThread link;
-    // A dozen attempts have failed by now; it must still be trying, else nobody
-    // would connect to the service below.
+    // A dozen attempts have failed by now; it must still be trying.
     ASSERT_FALSE(link.Ended(600));
     FakeService service;
     EXPECT_EQ(service.Hello(ExpectedDriverStatus), GetCurrentProcessId());
@@ -414,7 +456,7 @@ TEST_F(ServiceLinkTest, AServiceThatAppearsOnlyAfterSeveralFailedAttemptsIsConne
     EXPECT_EQ(loggedLines, std::vector<std::wstring>{L"Blocked foreign text access in '" + denied + L"'"});
     EXPECT_EQ(boxesShown, 0);
     service.Close();
-    EXPECT_TRUE(link.Ended(5000));
+    EXPECT_TRUE(link.Stop(5000));
 }
 
 // The uninstall's command must get through while a program of the logon is

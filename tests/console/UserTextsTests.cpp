@@ -60,14 +60,16 @@ void SinkLine(const wchar_t* format, va_list args) {
 }
 
 // Runs the link thread against a service that answers the hello with `status`
-// and then goes away; no service at all when `status` is null.
-void LinkWithStatus(const uint32_t* status) {
-    SeamOverride<ServiceLinkTiming> timing{serviceLinkTiming, {status ? 60 : 1, 20}};
+// and then cuts the program off; no service at all when `status` is null. The
+// link keeps trying, so it is stopped once its one box has been shown.
+void LinkWithStatus(const uint32_t* status, const MessageBoxRecorder& boxes) {
+    SeamOverride<ServiceLinkTiming> timing{serviceLinkTiming, {20, 20, 10000, status ? 60000u : 0u, 200, 200}};
     UniqueHandle pipe;
     if (status)
         pipe.reset(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT,
                                     1, 1024, 1024, 0, nullptr));
-    const UniqueHandle thread(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, nullptr, 0, nullptr));
+    const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle thread(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, stop.get(), 0, nullptr));
     if (status) {
         uint32_t hello = 0;
         DWORD moved = 0;
@@ -77,6 +79,11 @@ void LinkWithStatus(const uint32_t* status) {
         }
         pipe.reset();
     }
+    const DWORD start = GetTickCount();
+    while (boxes.shown == 0 && GetTickCount() - start < 20000) Sleep(10);
+    EXPECT_GT(boxes.shown.load(), 0u);
+    Sleep(300);  // time for anything more it might say
+    SetEvent(stop.get());
     EXPECT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0);
 }
 
@@ -141,17 +148,19 @@ TEST(UserTexts, EveryBoxAndLineIsShownWholeWithItsStyle) {
         return sunk();
     };
 
+    const MessageBoxRecorder* recorder = nullptr;  // the scenario's own
     const Scenario scenarios[] = {
         {"no service",
          nullptr,
-         [&] { return LinkWithStatus(nullptr), sunk(); },
+         [&] { return LinkWithStatus(nullptr, *recorder), sunk(); },
          {{kErrorTitle, initError + L"NO SERVICE", 0, false, IDOK}},
          {L"Initialization error, protection disabled.  Error code = NO SERVICE."}},
         {"driver status with hex letters",
          nullptr,
-         [&] { return LinkWithStatus(&failedStatus), sunk(); },
+         [&] { return LinkWithStatus(&failedStatus, *recorder), sunk(); },
          {{kErrorTitle, initError + L"0xc000000d", 0, false, IDOK}},
-         {L"Initialization error, protection disabled.  Error code = 0xc000000d."}},
+         {L"Initialization error, protection disabled.  Error code = 0xc000000d.",
+          L"Protection suspended: the link to the protection service was lost.  Reconnecting..."}},
         {"announcement and clear log",
          logPage.window,
          [&] {
@@ -291,10 +300,11 @@ TEST(UserTexts, EveryBoxAndLineIsShownWholeWithItsStyle) {
         std::vector<int> answers;
         for (const Box& box : scenario.boxes) answers.push_back(box.answer);
         // Wine draws no box topmost, so the flags are read through the seam.
-        MessageBoxRecorder recorder(answers);
+        MessageBoxRecorder boxes(answers);
+        recorder = &boxes;
         const std::vector<std::wstring> lines = scenario.run();
         std::vector<Box> expected = scenario.boxes, shown;
-        for (const MessageBoxRecorder::Box& box : recorder.boxes)
+        for (const MessageBoxRecorder::Box& box : boxes.boxes)
             shown.push_back({box.caption, box.text, box.flags, box.owner != nullptr && box.owner == scenario.owner, 0});
         // A box whose text an earlier row gives whole has none here.
         for (size_t i = 0; i < expected.size() && i < shown.size(); ++i)

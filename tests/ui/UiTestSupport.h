@@ -77,6 +77,9 @@ public:
 
     struct Box { std::wstring caption, text; UINT flags; HWND owner; };
     std::vector<Box> boxes;
+    // How many boxes were recorded; boxes may be read up to that many once it
+    // is seen, also when another thread showed them.
+    std::atomic<size_t> shown{0};
 
 private:
     static int WINAPI Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags);
