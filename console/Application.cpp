@@ -11,6 +11,7 @@
 #include "console/MainWindow.h"
 #include "console/Uninstall.h"
 #include "ui/AppInstance.h"
+#include "ui/MainLoop.h"
 
 // The hook library's one export, linked at load time.
 extern "C" __declspec(dllimport) void fnInstallHook();
@@ -27,6 +28,8 @@ void StartThread(SIZE_T stack, LPTHREAD_START_ROUTINE entry) {
     const UniqueHandle thread(CreateThread(nullptr, stack, entry, nullptr, 0, nullptr));
 }
 
+void LogForeignQuit() { AddLogEntry(kForeignQuitLine); }
+
 int RunConsole() {
     // Deliberately never freed: the service link thread may report to it, and
     // through it to the pages, until the process ends.
@@ -36,11 +39,9 @@ int RunConsole() {
     AddLogEntry(L"NEED HELP?  Click Start -> All Programs -> Quenvar Lockmere -> Lockmere Help");
     StartThread(kServiceLinkStack, ServiceLinkThread);
     StartThread(kAnnouncementStack, AnnouncementThread);
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    // Ends only at the end of the session (MainWindow), never on another
+    // program's quit message.
+    RunMainLoop(LogForeignQuit);
     window->RemoveTrayIcon();
     return 0;
 }

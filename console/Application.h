@@ -12,6 +12,9 @@ bool IsUninstallCommand(const char* commandTail);
 // The whole program: both modes; returns the exit code (always 0).
 int RunQuenvarUI(HINSTANCE instance, const char* commandTail);
 
+// Logged for the first quit message of the run that another program sent.
+constexpr const wchar_t* kForeignQuitLine = L"Ignored a request from another program to close Quenvar Lockmere.";
+
 // Writes the two announcement lines to the log and ends.
 DWORD WINAPI AnnouncementThread(LPVOID unused);
 

@@ -6,20 +6,29 @@
 
 #include "client/ProcessRightsCache.h"
 #include "console/AccessControlPage.h"
-#include "ui/AppInstance.h"
 #include "console/LogPage.h"
 #include "resources/ResourceIds.h"
+#include "ui/AppInstance.h"
+#include "ui/MainLoop.h"
 #include "ui/ReadableMemory.h"
 
 namespace quenvar {
 
 namespace {
 
+bool SessionIsEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
+
 constexpr int kTabControlId = IDC_TAB_CONTROL;
 constexpr int kPageCount = 2;
 // Tab i shows pages[i].
 const UINT kTabNames[kPageCount] = {IDS_TAB_LOG, IDS_TAB_ACCESS_CONTROL};
 constexpr int kTabNameCapacity = 256;
+
+}  // namespace
+
+bool (*sessionEnding)() = SessionIsEnding;
+
+namespace {
 
 template <typename Page>
 ModelessDialog* BuildPage(HWND tabControl) {
@@ -127,6 +136,12 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->hwndFrom == tabControl && header->code == static_cast<UINT>(TCN_SELCHANGE))
             SwitchToSelectedTab();
+        return FALSE;
+    }
+    if (message == WM_ENDSESSION) {
+        // The system ends the program once this returns; the main loop ends
+        // first, and with it the tray icon goes.
+        if (wParam != FALSE && sessionEnding()) EndMainLoop();
         return FALSE;
     }
     if (message == kTrayCallbackMessage) {

@@ -67,6 +67,10 @@ public:
     HICON trayIcon;
 };
 
+// Whether the session is really ending (SM_SHUTTINGDOWN): any program of the
+// desktop can send the end-of-session message itself.
+extern bool (*sessionEnding)();
+
 // The program's main window; null while none exists.
 extern MainWindow* mainWindow;
 

@@ -16,6 +16,8 @@
 #include "console/LogPage.h"
 #include "console/MainWindow.h"
 #include "resources/ResourceIds.h"
+#include "ui/MainLoop.h"
+#include "SeamOverride.h"
 
 using namespace quenvar;
 using namespace quenvar::testing;
@@ -311,4 +313,46 @@ TEST_F(MainWindowTest, NotificationsWithForeignPointersAreIgnored) {
     for (const LPARAM junk : {LPARAM(0), LPARAM(0x10), LPARAM(-1), LPARAM(0x7FFE0000)})
         main->HandleMessage(WM_NOTIFY, 0, junk);
     EXPECT_EQ(main->currentPage, main->pages[0]);
+}
+
+namespace {
+
+int foreignQuits = 0;
+void CountForeignQuit() { ++foreignQuits; }
+bool SessionEnds() { return true; }
+bool SessionGoesOn() { return false; }
+bool loopLeftByWatchdog = false;
+
+// Runs once the quit message posted before the loop has been taken.
+void CALLBACK EndTheSession(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    SendMessageW(mainWindow->window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+}
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    loopLeftByWatchdog = true;
+    EndMainLoop();
+}
+
+}  // namespace
+
+// Wine never reports the session as ending (SM_SHUTTINGDOWN), so the real end
+// of a session is stood in for; another program's quit message and a forged
+// end of the session leave the loop running.
+TEST_F(MainWindowTest, OnlyTheRealEndOfTheSessionEndsTheMainLoop) {
+    foreignQuits = 0;
+    loopLeftByWatchdog = false;
+    {
+        SeamOverride<bool (*)()> forged{sessionEnding, SessionGoesOn};
+        SendMessageW(main->window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    }
+    SeamOverride<bool (*)()> real{sessionEnding, SessionEnds};
+    SendMessageW(main->window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);  // the end was called off
+    PostThreadMessageW(GetCurrentThreadId(), WM_QUIT, 0, 0);
+    PostQuitMessage(0);
+    SetTimer(nullptr, 0, 200, EndTheSession);
+    SetTimer(nullptr, 0, 5000, Watchdog);
+    RunMainLoop(CountForeignQuit);
+    EXPECT_FALSE(loopLeftByWatchdog);
+    EXPECT_EQ(foreignQuits, 1);
 }
