@@ -115,8 +115,17 @@ int wmain(int argc, wchar_t** argv) {
     std::wprintf(L"installed into %ls, %ls and %ls\n", windows, system, folder.c_str());
 
     if (start) {
+        // The service reports running before it registers with the driver; the
+        // callers' first look at the driver's journal must come after that.
+        StandInDriverClient driver;
+        const uint32_t registered = driver.QueryState().registrations;
         if (!StartNamedService(L"QuenvarSvc")) {
             std::fwprintf(stderr, L"cannot start the service (error %lu)\n", GetLastError());
+            return 1;
+        }
+        for (int i = 0; i < 200 && driver.QueryState().registrations == registered; ++i) Sleep(50);
+        if (driver.QueryState().registrations == registered) {
+            std::fwprintf(stderr, L"the service did not register with the driver\n");
             return 1;
         }
         std::wprintf(L"driver and service running\n");
