@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 namespace quenvar {
 
@@ -13,6 +14,7 @@ namespace quenvar {
 struct ClientIdentity {
     uint32_t sessionId = 0;      // the token's TokenSessionId
     bool administrator = false;  // member of BUILTIN\Administrators, or LocalSystem
+    std::wstring user;           // the token's user, as a SID string ("S-1-5-...")
 };
 
 struct ServicePlatform {
@@ -31,14 +33,21 @@ struct ServicePlatform {
     HANDLE(WINAPI* createNamedPipe)
     (LPCWSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances, DWORD outBuffer, DWORD inBuffer,
      DWORD defaultTimeout, LPSECURITY_ATTRIBUTES security);
+    // The user of a process's token, as a SID string; false when the process or
+    // its token cannot be read.
+    bool (*userOfProcess)(uint32_t processId, std::wstring* user);
+    // The user logged on to a session, as a SID string; false when nobody is,
+    // or when it cannot be told.
+    bool (*userOfSession)(uint32_t sessionId, std::wstring* user);
 };
 
-// The real driver "Quenvar", ProcessIdToSessionId, the client's token and
-// CreateNamedPipeW.
+// The real driver "Quenvar", ProcessIdToSessionId, the client's token,
+// CreateNamedPipeW, the process's token and WTSQueryUserToken.
 extern const ServicePlatform kWin32ServicePlatform;
 
 // The Win32 reading of a pipe client's identity: ImpersonateNamedPipeClient,
-// the thread token's TokenSessionId and CheckTokenMembership, then RevertToSelf.
+// the thread token's TokenSessionId, TokenUser and CheckTokenMembership, then
+// RevertToSelf.
 bool IdentifyPipeClient(HANDLE pipe, ClientIdentity* identity);
 
 }  // namespace quenvar

@@ -81,15 +81,22 @@ void ServeClient(UniqueHandle pipe, ServiceContext& service, HANDLE evict, uint6
         if (JudgeHello(hello, client, std::nullopt) == HelloVerdict::kRunCommand) RunGuardCommand(hello, service);
         return;
     }
-    std::optional<uint32_t> claimedSession;
+    std::optional<ClaimedProcess> claimed;
     uint32_t sessionId = 0;
-    if (platform.sessionOfProcess(hello, &sessionId)) claimedSession = sessionId;
+    if (platform.sessionOfProcess(hello, &sessionId)) {
+        claimed.emplace();
+        claimed->sessionId = sessionId;
+        // Unreadable, each stays empty: such a client is refused.
+        if (!platform.userOfProcess(hello, &claimed->user)) claimed->user.clear();
+        if (!platform.userOfSession(sessionId, &claimed->sessionUser)) claimed->sessionUser.clear();
+    }
     const HelloStatus status = service.driverStatus;
     if (!channel.Write(&status, sizeof(status), service.limits.eventTakenMs)) return;
-    // A client that claims a process of another session, or of none, is closed
-    // like a second client of a session: after its status, without a disconnect.
-    if (JudgeHello(hello, client, claimedSession) != HelloVerdict::kServe) return;
-    Session* session = service.sessions.FindOrCreate(*claimedSession);
+    // A client that is not the session's user with a process of its own is
+    // closed like a second client of a session: after its status, without a
+    // disconnect.
+    if (JudgeHello(hello, client, claimed) != HelloVerdict::kServe) return;
+    Session* session = service.sessions.FindOrCreate(claimed->sessionId);
     const uint32_t self = GetCurrentThreadId();
     if (session == nullptr || !session->Attach(self)) return;  // another client is served
     {

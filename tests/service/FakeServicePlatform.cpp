@@ -22,6 +22,18 @@ void FakeDriver::Reset() {
     identity_ = ClientOf(1, true);
     creationErrors_.clear();
     creations_.clear();
+    processUsers_.clear();
+    sessionUsers_.clear();
+}
+
+void FakeDriver::SetProcessUser(uint32_t processId, std::optional<std::wstring> user) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    processUsers_[processId] = user;
+}
+
+void FakeDriver::SetSessionUser(uint32_t sessionId, std::optional<std::wstring> user) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    sessionUsers_[sessionId] = user;
 }
 
 namespace {
@@ -122,6 +134,23 @@ struct FakePlatformAccess {
         if (chosen) *identity = *chosen;
         return chosen.has_value();
     }
+    // A chosen user, else the default; none: unreadable.
+    static bool UserIn(const std::map<uint32_t, std::optional<std::wstring>>& chosen, uint32_t key,
+                       uint32_t session, std::wstring* user) {
+        FakeDriver& d = FakeDriver::Get();
+        std::lock_guard<std::mutex> hold(d.mutex_);
+        const auto found = chosen.find(key);
+        const std::optional<std::wstring> which = found != chosen.end() ? found->second : UserOf(session);
+        if (which) *user = *which;
+        return which.has_value();
+    }
+    static bool ProcessUser(uint32_t processId, std::wstring* user) {
+        uint32_t session = 0;
+        return Session(processId, &session) && UserIn(FakeDriver::Get().processUsers_, processId, session, user);
+    }
+    static bool SessionUser(uint32_t sessionId, std::wstring* user) {
+        return UserIn(FakeDriver::Get().sessionUsers_, sessionId, sessionId, user);
+    }
     static HANDLE WINAPI CreatePipe(LPCWSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances, DWORD outBuffer,
                                     DWORD inBuffer, DWORD timeout, LPSECURITY_ATTRIBUTES security) {
         FakeDriver& d = FakeDriver::Get();
@@ -142,8 +171,9 @@ struct FakePlatformAccess {
     }
 };
 
-const ServicePlatform kFakeServicePlatform = {FakePlatformAccess::Open,     FakePlatformAccess::Close,
-                                              FakePlatformAccess::Control,  FakePlatformAccess::Session,
-                                              FakePlatformAccess::Identify, FakePlatformAccess::CreatePipe};
+const ServicePlatform kFakeServicePlatform = {FakePlatformAccess::Open,        FakePlatformAccess::Close,
+                                              FakePlatformAccess::Control,     FakePlatformAccess::Session,
+                                              FakePlatformAccess::Identify,    FakePlatformAccess::CreatePipe,
+                                              FakePlatformAccess::ProcessUser, FakePlatformAccess::SessionUser};
 
 }  // namespace quenvar::test

@@ -1,7 +1,8 @@
 // A driver, session manager and security system for service tests: records
 // every driver request, maps a process id to session (id >> 16; ids ending in
-// 0xFFFF name no process), reports the client identity a test chose, and
-// creates pipe instances with failures a test chose.
+// 0xFFFF name no process), gives every process and the logon of session s to
+// UserOf(s) unless a test chose otherwise, reports the client identity a test
+// chose, and creates pipe instances with failures a test chose.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,9 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/DriverInterface.h"
@@ -32,6 +35,7 @@ struct DriverRequest {
 class FakeDriver {
 public:
     static FakeDriver& Get();
+    FakeDriver() { Reset(); }
     void Reset();
 
     std::vector<DriverRequest> Requests();
@@ -51,6 +55,9 @@ public:
     static void SetThreadClientIdentity(std::optional<ClientIdentity> identity);
     // The next pipe creations fail with these errors, one each, in order.
     void FailPipeCreations(std::vector<DWORD> errors);
+    // None: the process's token cannot be read / nobody is logged on.
+    void SetProcessUser(uint32_t processId, std::optional<std::wstring> user);
+    void SetSessionUser(uint32_t sessionId, std::optional<std::wstring> user);
     std::vector<PipeCreation> PipeCreations();
 
     bool failOpen = false;
@@ -63,7 +70,8 @@ private:
     std::mutex mutex_;
     std::vector<DriverRequest> requests_;
     std::deque<AccessEvent> events_;
-    std::optional<ClientIdentity> identity_ = ClientIdentity{1, true};
+    std::optional<ClientIdentity> identity_;
+    std::map<uint32_t, std::optional<std::wstring>> processUsers_, sessionUsers_;
     std::deque<DWORD> creationErrors_;
     std::vector<PipeCreation> creations_;
 };
@@ -77,11 +85,14 @@ inline HANDLE FakeDeviceHandle() { return reinterpret_cast<HANDLE>(static_cast<u
 inline uint32_t ProcessInSession(uint32_t session, uint32_t n = 1) { return (session << 16) | n; }
 // A process id that the fake knows no session for.
 inline uint32_t NoSuchProcess(uint32_t session = 0) { return (session << 16) | 0xFFFF; }
-// A client of the session, administrator or not.
-inline ClientIdentity ClientOf(uint32_t session, bool administrator = false) {
+// The user the fake gives a session's processes and logon by default.
+inline std::wstring UserOf(uint32_t session) { return L"S-1-5-21-7-7-7-" + std::to_wstring(1000 + session); }
+// A client of the session, by default its user, administrator or not.
+inline ClientIdentity ClientOf(uint32_t session, bool administrator = false, std::wstring user = L"") {
     ClientIdentity identity;
     identity.sessionId = session;
     identity.administrator = administrator;
+    identity.user = user.empty() ? UserOf(session) : user;
     return identity;
 }
 

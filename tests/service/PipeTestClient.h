@@ -10,6 +10,7 @@
 
 #include "common/DriverInterface.h"
 #include "common/UniqueResource.h"
+#include "FakeServicePlatform.h"
 #include "service/ServiceContext.h"
 #include "support/ServicePipeClient.h"
 
@@ -26,7 +27,7 @@ using PipeClient = standin::ServiceClient;
 class ServedConnection {
 public:
     explicit ServedConnection(ServiceContext& service,
-                              std::optional<ClientIdentity> identity = ClientIdentity{1, true});
+                              std::optional<ClientIdentity> identity = ClientOf(1, true));
     ~ServedConnection();
     PipeClient& client() { return *client_; }
     // Connects the client (after the instance exists).

@@ -261,22 +261,40 @@ TEST_F(SessionWorkerTest, ClientsOfDifferentSessionsSeeOnlyTheirOwnEvents) {
     ASSERT_TRUE(FakeDriver::Get().WaitForReplies(6, 5000));
 }
 
-TEST_F(SessionWorkerTest, ProcessIdHellosAreServedOnlyForTheClientsOwnSession) {
+TEST_F(SessionWorkerTest, ProcessIdHellosAreServedOnlyForTheSessionsUserClaimingItsOwnProcess) {
+    const wchar_t* const kOther = L"S-1-5-21-7-7-7-4242";
+    const wchar_t* const kNone = L"";  // unreadable, or nobody logged on
+    const uint32_t process = ProcessInSession(2, 7);
     struct Case {
         const char* what;
         std::optional<ClientIdentity> client;
         uint32_t hello;
         bool served;
+        const wchar_t* processUser = nullptr;  // null: the session's user
+        const wchar_t* sessionUser = nullptr;
     } cases[] = {
-        {"own session", ClientOf(2), ProcessInSession(2, 7), true},
-        {"another session's process", ClientOf(1), ProcessInSession(2, 7), false},
+        {"the session's user, its own process", ClientOf(2), process, true},
+        {"another session's process", ClientOf(1), process, false},
         {"a process that does not exist", ClientOf(0), NoSuchProcess(0), false},
         {"a process that does not exist, other session", ClientOf(2), NoSuchProcess(2), false},
-        {"a token that cannot be read", std::nullopt, ProcessInSession(2, 7), false},
-        {"an administrator of another session", ClientOf(1, true), ProcessInSession(2, 7), false},
+        {"a token that cannot be read", std::nullopt, process, false},
+        {"an administrator of another session", ClientOf(1, true), process, false},
+        {"another user of the session, the user's process", ClientOf(2, false, kOther), process, false},
+        {"another user of the session, its own process", ClientOf(2, false, kOther), process, false, kOther},
+        {"the session's user, another user's process", ClientOf(2), process, false, kOther},
+        {"LocalSystem", ClientOf(2, true, L"S-1-5-18"), process, false, L"S-1-5-18", L"S-1-5-18"},
+        {"LocalService", ClientOf(2, false, L"S-1-5-19"), process, false, L"S-1-5-19", L"S-1-5-19"},
+        {"NetworkService", ClientOf(2, false, L"S-1-5-20"), process, false, L"S-1-5-20", L"S-1-5-20"},
+        {"nobody logged on to the session", ClientOf(2), process, false, nullptr, kNone},
+        {"a process whose token cannot be read", ClientOf(2), process, false, kNone},
+    };
+    const auto chosen = [&](const wchar_t* user) {
+        return *user != L'\0' ? std::optional<std::wstring>(user) : std::nullopt;
     };
     for (const Case& c : cases) {
         FakeDriver::Get().Reset();
+        if (c.processUser) FakeDriver::Get().SetProcessUser(c.hello, chosen(c.processUser));
+        if (c.sessionUser) FakeDriver::Get().SetSessionUser(2, chosen(c.sessionUser));
         DeleteSessions(service.sessions);
         const AccessEvent secret = Event(40, 2);
         Put(SessionOf(2), secret);
