@@ -2,6 +2,7 @@
 
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "service/DriverChannel.h"
 #include "service/Session.h"
@@ -37,6 +38,16 @@ void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service
     // The driver must never wait for an answer nobody can give.
     if (!queued && !deniedAtOnce) Deny(service, device, event.eventId);
     if (dropped) Deny(service, device, dropped->eventId);
+}
+
+void EndSessionLogon(uint32_t sessionId, ServiceContext& service) {
+    Session* session = service.sessions.Find(sessionId);
+    if (session == nullptr) return;
+    // Opened first: events emptied without their answers would hold the driver.
+    UniquePlatformDevice device = OpenPlatformDevice(service.platform);
+    std::vector<uint32_t> mustDeny;
+    if (!device || !session->EndLogon(&mustDeny)) return;
+    for (uint32_t eventId : mustDeny) Deny(service, device.get().handle, eventId);
 }
 
 void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer) {

@@ -14,6 +14,12 @@ namespace quenvar {
 // are denied unless they were already.
 void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service);
 
+// The user of the session has logged off: every queued event of the session
+// that the driver has no answer for yet is denied, once, the queue is emptied
+// and the attached client's connection is ended. Nothing changes when the
+// driver cannot be opened for the answers.
+void EndSessionLogon(uint32_t sessionId, ServiceContext& service);
+
 // One pass: wait for the driver, fetch the oldest event, route it.
 void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer);
 

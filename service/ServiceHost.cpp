@@ -2,8 +2,11 @@
 #include "common/WideFormat.h"
 
 #include <winternl.h>
+#include <wtsapi32.h>
 
 #include <cwchar>
+#include <memory>
+#include <new>
 
 #include "common/DriverInterface.h"
 #include "common/ProductInfo.h"
@@ -35,6 +38,21 @@ void StartServiceThread(LPTHREAD_START_ROUTINE entry, DWORD* threadId) {
 
 using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
 
+struct Logoff {
+    ServiceContext* service;
+    uint32_t sessionId;
+};
+
+DWORD WINAPI EndLogonWork(LPVOID work) {
+    std::unique_ptr<Logoff> logoff(static_cast<Logoff*>(work));
+    try {
+        EndSessionLogon(logoff->sessionId, *logoff->service);
+    } catch (const std::bad_alloc&) {
+        // The table could not be searched; the queue stays for the next client.
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunServiceProcess() {
@@ -44,8 +62,15 @@ int RunServiceProcess() {
     return 0;
 }
 
-DWORD WINAPI ServiceControlHandler(DWORD, DWORD, LPVOID, LPVOID) {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
+    if (control != SERVICE_CONTROL_SESSIONCHANGE) return ERROR_CALL_NOT_IMPLEMENTED;
+    if (eventType == WTS_SESSION_LOGOFF && eventData != nullptr && context != nullptr) {
+        const auto* change = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
+        std::unique_ptr<Logoff> work(new (std::nothrow)
+                                         Logoff{static_cast<ServiceContext*>(context), change->dwSessionId});
+        if (work && QueueUserWorkItem(EndLogonWork, work.get(), WT_EXECUTEDEFAULT)) work.release();
+    }
+    return NO_ERROR;
 }
 
 uint32_t FindParentProcessId() {
@@ -87,12 +112,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 
     serviceStatus.dwServiceType = SERVICE_WIN32;
     serviceStatus.dwCurrentState = SERVICE_START_PENDING;
-    serviceStatus.dwControlsAccepted = 0;
+    // No stop, no pause: only the news of a logoff.
+    serviceStatus.dwControlsAccepted = SERVICE_ACCEPT_SESSIONCHANGE;
     serviceStatus.dwWin32ExitCode = 0;
     serviceStatus.dwServiceSpecificExitCode = 0;
     serviceStatus.dwCheckPoint = 0;
     serviceStatus.dwWaitHint = 0;
-    serviceStatusHandle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControlHandler, nullptr);
+    serviceStatusHandle = RegisterServiceCtrlHandlerExW(kServiceName, ServiceControlHandler, &service);
     if (serviceStatusHandle == nullptr)
         MessageBoxW(nullptr, L"Unable to install service control handler.", L"Quenvar Service", MB_OK);
 

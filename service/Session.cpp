@@ -15,7 +15,8 @@ Session::Session(SessionTable& table, uint32_t sessionId, size_t queueBound)
       sessionId(sessionId),
       queueBound(queueBound == 0 ? 1 : queueBound),
       lock(CreateMutexW(nullptr, FALSE, nullptr)),
-      eventsAvailable(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+      eventsAvailable(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      logonEnded(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     table.Insert(sessionId, this);
 }
 
@@ -72,6 +73,26 @@ bool Session::Attach(uint32_t threadId) {
     MutexLock hold(lock.get());
     if (!hold.held() || workerThreadId != 0) return false;
     workerThreadId = threadId;
+    ResetEvent(logonEnded.get());
+    return true;
+}
+
+bool Session::EndLogon(std::vector<uint32_t>* mustDeny) {
+    mustDeny->clear();
+    MutexLock hold(lock.get());
+    if (!hold.held()) return false;
+    try {
+        mustDeny->reserve(pendingEvents.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (const QueuedEvent& queued : pendingEvents)
+        if (!queued.deniedAtOnce) mustDeny->push_back(queued.event.eventId);
+    // An event whose answer the worker is awaiting goes too: PopFront will not
+    // find it, so the worker's reply never reaches the driver as a second answer.
+    pendingEvents.clear();
+    ResetEvent(eventsAvailable.get());
+    if (workerThreadId != 0) SetEvent(logonEnded.get());
     return true;
 }
 

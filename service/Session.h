@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 #include <optional>
+#include <vector>
 
 #include "common/DriverInterface.h"
 #include "common/UniqueResource.h"
@@ -31,7 +32,7 @@ public:
     uint32_t id() const { return sessionId; }
     // False when its lock or its event could not be created; such a session is
     // never used.
-    bool usable() const { return lock.valid() && eventsAvailable.valid(); }
+    bool usable() const { return lock.valid() && eventsAvailable.valid() && logonEnded.valid(); }
 
     // Appends a copy; deniedAtOnce records that the driver already has a "deny"
     // for it. A full queue drops its oldest event first; when that one was not
@@ -52,6 +53,15 @@ public:
     bool Attach(uint32_t threadId);
     // Ends the attachment of that thread only.
     void Detach(uint32_t threadId);
+
+    // The session's user has logged off: empties the queue and tells the
+    // attached worker, if any, to end its connection. *mustDeny receives the ids
+    // of the emptied events that the driver has no answer for yet. False, with
+    // the queue untouched, when the lock or the memory cannot be had.
+    bool EndLogon(std::vector<uint32_t>* mustDeny);
+    // Set by EndLogon until the next Attach: the attached worker's client is
+    // the departed user's.
+    HANDLE logonEndedEvent() const { return logonEnded.get(); }
     uint32_t AttachedWorker();
     uint32_t LastWorker();
     size_t QueuedEvents();
@@ -70,6 +80,7 @@ private:
     UniqueHandle lock;
     std::list<QueuedEvent> pendingEvents;
     UniqueHandle eventsAvailable;  // manual reset; reset only when the queue empties
+    UniqueHandle logonEnded;       // manual reset
     uint32_t workerThreadId = 0;
     uint32_t lastWorkerThreadId = 0;
     uint32_t droppedEvents = 0;

@@ -35,6 +35,8 @@ void ServeQueue(PipeChannel& pipe, Session& session, HANDLE device, const Servic
     AccessEvent event;
     AccessReply reply;
     for (;;) {
+        // The departed user's program gets nothing more, not even the next logon's events.
+        if (WaitForSingleObject(session.logonEndedEvent(), 0) == WAIT_OBJECT_0) return;
         // A busy queue is served without waiting on its event first; an idle
         // one is waited on, then probed for a client that has left.
         if (!session.PeekFront(&event)) {
@@ -48,7 +50,7 @@ void ServeQueue(PipeChannel& pipe, Session& session, HANDLE device, const Servic
         // event stays first in the queue.
         if (!pipe.Write(&event, sizeof(event), service.limits.eventTakenMs)) return;
         // No time-out: the user may take as long as they like over a prompt.
-        if (!pipe.Read(&reply, sizeof(reply), INFINITE)) return;
+        if (!pipe.Read(&reply, sizeof(reply), INFINITE, session.logonEndedEvent())) return;
         if (reply.eventId != event.eventId) return;
         // A dropped event has its answer already: the driver gets one per event.
         if (session.PopFront(event.eventId)) SendReply(service.platform, device, reply);  // the client's bytes

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wtsapi32.h>
+
 #include <cstring>
 
 #include "FakeServicePlatform.h"
 #include "PipeTestClient.h"
 #include "ServiceTestSupport.h"
 #include "common/PipeProtocol.h"
+#include "service/ServiceHost.h"
 #include "service/Session.h"
 #include "support/StandInDriverClient.h"
 
@@ -444,4 +448,38 @@ TEST_F(SessionWorkerTest, TheReplyMayTakeLongerThanAnyLimit) {
     ASSERT_TRUE(client.WriteReply(5, 1));
     ASSERT_TRUE(FakeDriver::Get().WaitForReplies(1, 5000));
     EXPECT_EQ(FakeDriver::Get().Replies()[0].eventId, 5u);
+}
+
+// The departed user's events are answered "deny" once each and go; the next
+// user of the session id sees none of them; other sessions keep theirs.
+TEST_F(SessionWorkerTest, ALogoffDeniesTheSessionsEventsOnceEmptiesItsQueueAndCutsItsClient) {
+    std::optional<AccessEvent> dropped;
+    Put(SessionOf(2), Event(1, 2));
+    SessionOf(2).Enqueue(Event(2, 2, kScreenAccess), true, &dropped);  // denied at once already
+    Put(SessionOf(2), Event(3, 2));
+    Put(SessionOf(3), Event(9, 3));
+    ServedConnection connection(service, ClientOf(2));
+    PipeClient& departed = Hello(connection, 2);
+    ASSERT_EQ(departed.ReadEvent()->eventId, 1u);  // its answer is awaited
+
+    WTSSESSION_NOTIFICATION change = {sizeof(change), 2};
+    EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGOFF, &change, &service),
+              static_cast<DWORD>(NO_ERROR));
+    ASSERT_TRUE(connection.Join());
+    EXPECT_FALSE(departed.WriteReply(1, 1) && departed.ReadEvent().has_value());
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(2, 5000));
+    Sleep(100);  // room for a second answer, which must not come
+    std::vector<std::pair<uint32_t, uint32_t>> replies;
+    for (const AccessReply& r : FakeDriver::Get().Replies()) replies.emplace_back(r.eventId, r.allow);
+    EXPECT_EQ(replies, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 0}, {3, 0}}));
+    EXPECT_EQ(SessionOf(2).QueuedEvents(), 0u);
+    EXPECT_EQ(SessionOf(3).QueuedEvents(), 1u);
+
+    ServedConnection next(service, ClientOf(2));
+    PipeClient& arriving = Hello(next, 2);
+    Put(SessionOf(2), Event(4, 2));
+    EXPECT_EQ(arriving.ReadEvent()->eventId, 4u);
+    // Other controls are still refused.
+    EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service),
+              static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
 }
