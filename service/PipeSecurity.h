@@ -1,7 +1,8 @@
-// The pipe's security. Everyone may read and write data but not create
-// instances of the name (FILE_CREATE_PIPE_INSTANCE), so no other program can
-// pose as the service; network logons are denied; Administrators have full
-// control.
+// The pipe's security. Its owner is LocalSystem, which no other program can
+// give an object it makes, so the user-interface program can tell the real
+// service. Everyone may read and write data but not create instances of the
+// name (FILE_CREATE_PIPE_INSTANCE); network and anonymous logons are denied;
+// Administrators have full control.
 #pragma once
 
 #include <windows.h>
@@ -35,11 +36,11 @@ private:
     UniqueLocalMemory memory_;
 };
 
-// Builds the pipe's DACL, the denial of network logons first; false when
-// SetEntriesInAclW fails.
+// Builds the pipe's DACL, the denials of network and anonymous logons first;
+// false when SetEntriesInAclW fails.
 bool BuildPipeAcl(OwnedAcl* acl);
 
-// The DACL in a descriptor, and the attributes that CreateNamedPipeW takes
+// The owner and the DACL in a descriptor, and the attributes that CreateNamedPipeW takes
 // (handles not inheritable).
 class PipeSecurity {
 public:
@@ -54,6 +55,7 @@ public:
 
 private:
     OwnedAcl acl_;
+    UniqueSid owner_;
     OwnedSecurityDescriptor descriptor_;
     SECURITY_ATTRIBUTES attributes_ = {};
     bool ready_ = false;

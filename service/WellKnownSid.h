@@ -23,7 +23,7 @@ private:
 
 // S-1-<authority>-<first>[-<second>] with one or two sub-authorities; null when
 // it cannot be allocated. For the SIDs outside the table: network logons
-// (S-1-5-2) and LocalSystem (S-1-5-18).
+// (S-1-5-2), anonymous logons (S-1-5-7) and LocalSystem (S-1-5-18).
 UniqueSid MakeSid(BYTE authority, BYTE count, DWORD first, DWORD second = 0);
 
 }  // namespace quenvar

@@ -74,10 +74,12 @@ std::vector<AceSeen> EntriesOf(PACL acl) {
     return seen;
 }
 
-// Network logons denied first (they are in Everyone too), Everyone reads and
-// writes data without FILE_CREATE_PIPE_INSTANCE, Administrators have everything.
+// Network and anonymous logons denied first (they can be in Everyone too),
+// Everyone reads and writes data without FILE_CREATE_PIPE_INSTANCE,
+// Administrators have everything.
 const std::vector<AceSeen> kExpectedEntries = {
     {ACCESS_DENIED_ACE_TYPE, L"S-1-5-2", FILE_ALL_ACCESS},
+    {ACCESS_DENIED_ACE_TYPE, L"S-1-5-7", FILE_ALL_ACCESS},
     {ACCESS_ALLOWED_ACE_TYPE, L"S-1-1-0", (FILE_GENERIC_READ | FILE_GENERIC_WRITE) & ~FILE_CREATE_PIPE_INSTANCE},
     {ACCESS_ALLOWED_ACE_TYPE, L"S-1-5-32-544", FILE_ALL_ACCESS},
 };
@@ -88,7 +90,7 @@ void PrintTo(const AceSeen& ace, std::ostream* out) {
 
 }  // namespace
 
-TEST(PipeSecurity, AclDeniesNetworkLogonsAndKeepsPipeCreationFromEveryone) {
+TEST(PipeSecurity, AclDeniesNetworkAndAnonymousLogonsAndKeepsPipeCreationFromEveryone) {
     OwnedAcl acl;
     ASSERT_TRUE(BuildPipeAcl(&acl));
     EXPECT_EQ(EntriesOf(acl.get()), kExpectedEntries);
@@ -97,7 +99,7 @@ TEST(PipeSecurity, AclDeniesNetworkLogonsAndKeepsPipeCreationFromEveryone) {
 }
 
 // What the system holds for a created instance, read back from the pipe itself.
-TEST(PipeSecurity, CreatedInstanceCarriesTheDaclTypeAndBuffers) {
+TEST(PipeSecurity, CreatedInstanceCarriesTheOwnerDaclTypeAndBuffers) {
     PipeSecurity security;
     ASSERT_TRUE(security.ready());
     const std::wstring name = UniquePipeName();
@@ -105,13 +107,16 @@ TEST(PipeSecurity, CreatedInstanceCarriesTheDaclTypeAndBuffers) {
     ASSERT_TRUE(pipe.valid());
 
     PACL dacl = nullptr;
+    PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor),
+    ASSERT_EQ(GetSecurityInfo(pipe.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                              &owner, nullptr, &dacl, nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
     UniqueLocalMemory descriptorHolder(descriptor);
     ASSERT_NE(dacl, nullptr);  // a NULL DACL would let anyone do anything
     EXPECT_EQ(EntriesOf(dacl), kExpectedEntries);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(SidText(owner), L"S-1-5-18");
 
     DWORD flags = 0, outBuffer = 0, inBuffer = 0, maxInstances = 0;
     ASSERT_TRUE(GetNamedPipeInfo(pipe.get(), &flags, &outBuffer, &inBuffer, &maxInstances));
