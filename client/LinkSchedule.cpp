@@ -1,6 +1,7 @@
 #include "client/LinkSchedule.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/PipeProtocol.h"
 
@@ -42,5 +43,7 @@ bool LinkSchedule::BackDue() {
     suspended_ = false;
     return true;
 }
+
+bool LinkSchedule::ImpostorDue() { return !std::exchange(impostorShown_, true); }
 
 }  // namespace quenvar

@@ -38,6 +38,8 @@ public:
     bool SuspendedDue();
     // The service serves the program; true when it had said protection was suspended.
     bool BackDue();
+    // A program posed as the service; true the first time.
+    bool ImpostorDue();
 
 private:
     ServiceLinkTiming timing_;
@@ -46,6 +48,7 @@ private:
     bool noServiceShown_ = false;
     bool statusShown_ = false;
     bool suspended_ = false;
+    bool impostorShown_ = false;
 };
 
 }  // namespace quenvar

@@ -1,5 +1,7 @@
 #include "client/ServiceLink.h"
 
+#include <aclapi.h>
+
 #include <string>
 
 #include "client/DevicePathTranslator.h"
@@ -18,6 +20,7 @@ ServiceLinkTiming serviceLinkTiming = {250, 30000, 10000, 60000, 2000, 2000};
 const wchar_t* const kProtectionSuspendedLine =
     L"Protection suspended: the link to the protection service was lost.  Reconnecting...";
 const wchar_t* const kProtectionBackLine = L"Protection resumed: the link to the protection service is back.";
+const wchar_t* const kImpostorLine = L"Refused a program posing as the protection service.";
 
 namespace {
 
@@ -53,15 +56,33 @@ UniqueHandle OpenServicePipe(DWORD* error = nullptr) {
     return pipe;
 }
 
+// The service makes its pipe with LocalSystem as the owner, which no other
+// program can give what it makes: a pipe of that name with another owner, or
+// none, is a program posing as the service.
+bool OwnedByLocalSystem(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    const UniqueLocalMemory held(descriptor);
+    return owner != nullptr && IsWellKnownSid(owner, WinLocalSystemSid);
+}
+
 // One attempt: opens an instance of the pipe, waiting up to waitMs while every
 // instance is busy (a flood of other programs' connections takes them too). An
-// absent pipe means no service: nothing is gained by waiting.
-UniqueHandle ConnectToService(DWORD waitMs) {
+// absent pipe means no service: nothing is gained by waiting. A pipe that is
+// not the service's is closed unused; *impostor then tells so.
+UniqueHandle ConnectToService(DWORD waitMs, bool* impostor = nullptr) {
     const DWORD start = GetTickCount();
     for (;;) {
         DWORD error = ERROR_SUCCESS;
         UniqueHandle pipe = OpenServicePipe(&error);
         const DWORD spent = GetTickCount() - start;
+        if (pipe && !OwnedByLocalSystem(pipe.get())) {
+            if (impostor != nullptr) *impostor = true;
+            return UniqueHandle();
+        }
         if (pipe || error != ERROR_PIPE_BUSY || spent >= waitMs) return pipe;
         WaitNamedPipeW(kPipeName, waitMs - spent);  // whatever it says, the next open tells
     }
@@ -136,7 +157,9 @@ DWORD WINAPI ServiceLinkThread(LPVOID stopEvent) {
     const DWORD start = GetTickCount();
     for (;;) {
         const DWORD began = GetTickCount();
-        UniqueHandle pipe = ConnectToService(timing.instanceWaitMs);
+        bool impostor = false;
+        UniqueHandle pipe = ConnectToService(timing.instanceWaitMs, &impostor);
+        if (impostor && schedule.ImpostorDue()) LogLine(kImpostorLine);
         uint32_t status = 0;
         if (pipe && Introduce(pipe.get(), &status)) {
             // As before: the error is reported, and the events are judged all the same.

@@ -14,14 +14,18 @@ extern ServiceLinkTiming serviceLinkTiming;
 // once when it is back.
 extern const wchar_t* const kProtectionSuspendedLine;
 extern const wchar_t* const kProtectionBackLine;
+// Said once per run when a pipe of the service's name is not the service's.
+extern const wchar_t* const kImpostorLine;
 
 // The thread: connects, says hello, checks the status, then answers events
 // until the pipe fails, and connects again, for as long as the program runs.
+// It talks only to a pipe that LocalSystem owns.
 // `stopEvent` (null in the program) ends it between connections once set.
 DWORD WINAPI ServiceLinkThread(LPVOID stopEvent);
 
 // Sends DisableGuardCode in a one-shot connection; true when all 4 bytes went.
-// While the pipe is busy it waits for an instance, for up to 5 seconds.
+// While the pipe is busy it waits for an instance, for up to 5 seconds. A pipe
+// that is not the service's gets nothing.
 bool SendDisableGuard();
 
 }  // namespace quenvar

@@ -39,6 +39,9 @@ TEST(LinkScheduleTest, EachNoticeIsDueOncePerRunOrOncePerSuspension) {
     EXPECT_FALSE(schedule.StatusErrorDue(0x1234));
     EXPECT_FALSE(schedule.StatusErrorDue(0x7FFE7));
 
+    EXPECT_TRUE(schedule.ImpostorDue());
+    EXPECT_FALSE(schedule.ImpostorDue());
+
     for (int round = 0; round < 2; ++round) {
         EXPECT_TRUE(schedule.SuspendedDue()) << round;
         EXPECT_FALSE(schedule.SuspendedDue()) << round;  // retries say nothing more

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServiceOwnedPipe.h"
 #include "ClientTestSupport.h"
 
 #include "client/EventJudge.h"
@@ -42,7 +43,7 @@ class FakeService {
 public:
     FakeService()
         : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
-                                 1024, 1024, 0, nullptr)) {}
+                                 1024, 1024, 0, owner_.attributes())) {}
     bool Accept() { return ConnectNamedPipe(pipe_.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED; }
     bool Read(void* data, DWORD size) {
         DWORD moved = 0;
@@ -93,6 +94,7 @@ public:
     void Disconnect() { DisconnectNamedPipe(pipe_.get()); }
 
 private:
+    ServiceOwner owner_;
     UniqueHandle pipe_;
 };
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "ServiceOwnedPipe.h"
 #include "RightsTestSupport.h"
 #include "common/PipeProtocol.h"
 #include "common/RestartRoutine.h"
@@ -95,7 +96,7 @@ class DisableCommandReceiver {
 public:
     DisableCommandReceiver()
         : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
-                                 1024, 1024, 0, nullptr)) {
+                                 1024, 1024, 0, ServiceOwner().attributes())) {
         thread_ = std::thread([this] {
             if (!ConnectNamedPipe(pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
             uint32_t command = 0;

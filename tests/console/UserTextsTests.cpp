@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ServiceOwnedPipe.h"
 #include "RightsTestSupport.h"
 #include "SeamOverride.h"
 #include "client/LogSink.h"
@@ -67,7 +68,7 @@ void LinkWithStatus(const uint32_t* status, const MessageBoxRecorder& boxes) {
     UniqueHandle pipe;
     if (status)
         pipe.reset(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                    1, 1024, 1024, 0, nullptr));
+                                    1, 1024, 1024, 0, ServiceOwner().attributes()));
     const UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const UniqueHandle thread(CreateThread(nullptr, 0x7FFF, ServiceLinkThread, stop.get(), 0, nullptr));
     if (status) {

@@ -1,7 +1,7 @@
 // QuenvarUI's link to the service, whole system under Wine: a flood of other
 // programs' connections, either program ended and started again, a session held
-// by another client, and other programs' quit messages. None of them may leave
-// the session unprotected for good.
+// by another client, a program posing as the service, and other programs' quit
+// messages. None of them may leave the session unprotected for good.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <tlhelp32.h>
@@ -32,6 +32,7 @@ const std::wstring kSuspendedLine =
     L"Protection suspended: the link to the protection service was lost.  Reconnecting...";
 const std::wstring kBackLine = L"Protection resumed: the link to the protection service is back.";
 const std::wstring kForeignQuitLine = L"Ignored a request from another program to close Quenvar Lockmere.";
+const std::wstring kImpostorLine = L"Refused a program posing as the protection service.";
 
 // The service's threads: main, registry guard, filter vetting, four listeners,
 // a few for the SCM and Wine, and at most 256 workers.
@@ -109,6 +110,19 @@ protected:
     bool LogShows(const std::wstring& text, DWORD limitMs) {
         return WaitFor([&] { return Lines(text) > 0; }, limitMs);
     }
+    // The service accepts no stop: its process is ended.
+    void EndService() {
+        const DWORD service = ServiceProcess();
+        ASSERT_NE(service, 0u);
+        const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, service));
+        ASSERT_TRUE(TerminateProcess(process.get(), 1));
+        ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+    }
+    void RestartService() {
+        const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const UniqueServiceHandle handle(OpenServiceW(manager.get(), L"QuenvarSvc", SERVICE_START));
+        ASSERT_TRUE(WaitFor([&] { return StartServiceW(handle.get(), 0, nullptr) != FALSE; }, 20000));
+    }
 
     PROCESS_INFORMATION ui = {};
     std::optional<standin::StandInDriverClient> driver;  // the device exists once installed
@@ -150,6 +164,7 @@ using LinkFlood = LinkTest;
 using LinkProgramRestart = LinkTest;
 using LinkServiceRestart = LinkTest;
 using LinkRefused = LinkTest;
+using LinkImpostor = LinkTest;
 using LinkForeignQuit = LinkTest;
 
 }  // namespace
@@ -198,27 +213,75 @@ TEST_F(LinkProgramRestart, AProgramEndedAndStartedAgainIsServedIdleOrWithAPrompt
     EXPECT_TRUE(AnswersANewEvent(10000));
 }
 
-// The service accepts no stop: its process is ended, and the Service Control
-// Manager starts it again.
+// The Service Control Manager starts the ended service again.
 TEST_F(LinkServiceRestart, AfterTheServiceIsStartedAgainTheRunningProgramSaysSoAndIsServed) {
     StartUi();
     ASSERT_TRUE(AnswersANewEvent(20000));
-    SERVICE_STATUS_PROCESS status = {};
-    const DWORD service = ServiceProcess(&status);
-    ASSERT_NE(service, 0u);
-    {
-        const UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, service));
-        ASSERT_TRUE(TerminateProcess(process.get(), 1));
-        ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
-    }
+    EndService();
     EXPECT_TRUE(LogShows(kSuspendedLine, 10000));
     EXPECT_EQ(Lines(kBackLine), 0u);
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueServiceHandle handle(OpenServiceW(manager.get(), L"QuenvarSvc", SERVICE_START | SERVICE_QUERY_STATUS));
-    ASSERT_TRUE(WaitFor([&] { return StartServiceW(handle.get(), 0, nullptr) != FALSE; }, 20000));
+    RestartService();
     EXPECT_TRUE(LogShows(kBackLine, 40000));
     EXPECT_EQ(Lines(kSuspendedLine), 1u);
     EXPECT_TRUE(AnswersANewEvent(10000));
+}
+
+// While the service is away, this test program takes the pipe's name with
+// instances of its own, owned by its own user, and accepts every connection.
+class Impostor {
+public:
+    Impostor() {
+        UniqueHandle token;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive());
+        DWORD size = 0;
+        GetTokenInformation(token.get(), TokenUser, user_, sizeof(user_), &size);
+        InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE);
+        SetSecurityDescriptorOwner(&descriptor_, reinterpret_cast<TOKEN_USER*>(user_)->User.Sid, FALSE);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                UniqueHandle pipe(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                                   PIPE_UNLIMITED_INSTANCES, 64, 64, 0, &attributes_));
+                if (!pipe) break;
+                if (ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) ++connections;
+            }
+            done_ = true;
+        });
+    }
+    ~Impostor() {
+        stop_ = true;
+        while (!done_) {  // a connection of its own wakes the thread's wait
+            UniqueHandle wake(CreateFileW(kPipeName, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            Sleep(10);
+        }
+        thread_.join();
+    }
+    std::atomic<unsigned> connections{0};
+
+private:
+    alignas(8) BYTE user_[256] = {};
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {sizeof(attributes_), &descriptor_, FALSE};
+    std::atomic<bool> stop_{false}, done_{false};
+    std::thread thread_;
+};
+
+// The program refuses the impostor's pipe, says so once, and links to the real
+// service once it serves again.
+TEST_F(LinkImpostor, AProgramPosingAsTheServiceIsRefusedAndTheRealServiceIsLinkedAgain) {
+    StartUi();
+    ASSERT_TRUE(AnswersANewEvent(20000));
+    EndService();
+    {
+        Impostor impostor;
+        ASSERT_TRUE(LogShows(kImpostorLine, 20000));
+        ASSERT_TRUE(WaitFor([&] { return impostor.connections >= 3; }, 20000));  // refused each time
+        EXPECT_EQ(Lines(kImpostorLine), 1u);
+    }
+    RestartService();
+    EXPECT_TRUE(LogShows(kBackLine, 40000));
+    EXPECT_TRUE(AnswersANewEvent(10000));
+    EXPECT_EQ(Lines(kImpostorLine), 1u);
 }
 
 TEST_F(LinkRefused, ProgramCutOffBecauseAnotherClientHoldsTheSessionSaysSoOnceAndLinksWhenItLeaves) {

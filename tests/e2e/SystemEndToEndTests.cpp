@@ -9,6 +9,7 @@
 #include <future>
 #include <vector>
 
+#include "ServiceOwnedPipe.h"
 #include "E2eSupport.h"
 #include "RememberedRights.h"
 #include "SystemSupport.h"
@@ -298,7 +299,8 @@ TEST(SystemUninstallWithoutService, SendsTheDisableCommandBeforeItDeletesAnythin
     ASSERT_TRUE(InstallSystem(false));
     const std::vector<std::wstring> pendingBefore = PendingDeletions();
     UniqueHandle pipe(CreateNamedPipeW(L"\\\\.\\pipe\\QuenvarUIPipe", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 0, 0, 0,
+                                       quenvar::testing::ServiceOwner().attributes()));
     ASSERT_TRUE(pipe.valid());
     std::future<DWORD> uninstall = std::async(std::launch::async, [] { return Uninstall(true); });
     UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
