@@ -31,12 +31,21 @@ UniqueHandle deviceHandle;
 DWORD registryGuardThreadId;
 DWORD filterVetterThreadId;
 DWORD pipeServerThreadId;
+// Shows the driver message after the service has reported itself stopped; the
+// process waits for it before it ends.
+HANDLE driverMessageThread;
 
 void StartServiceThread(LPTHREAD_START_ROUTINE entry, DWORD* threadId) {
     UniqueHandle thread(CreateThread(nullptr, kThreadStack, entry, nullptr, 0, threadId));  // not kept
 }
 
 using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+
+DWORD WINAPI DriverMessageThread(LPVOID error) {
+    MessageBoxW(nullptr, DriverMissingMessage(static_cast<DWORD>(reinterpret_cast<uintptr_t>(error))).c_str(),
+                L"Quenvar Lockmere", MB_SERVICE_NOTIFICATION);
+    return 0;
+}
 
 struct Logoff {
     ServiceContext* service;
@@ -59,6 +68,7 @@ int RunServiceProcess() {
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), ServiceMain},
                                     {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherW(table)) ExitProcess(0);  // not started as a service
+    if (driverMessageThread != nullptr) WaitForSingleObject(driverMessageThread, INFINITE);
     return 0;
 }
 
@@ -132,8 +142,16 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     const bool opened = OpenDriverDevice(kDriverDeviceName, &openedHandle);
     const DWORD openError = GetLastError();
     if (!opened) {
-        MessageBoxW(nullptr, DriverMissingMessage(openError).c_str(), L"Quenvar Lockmere",
-                    MB_SERVICE_NOTIFICATION);
+        // Without the driver there is no protection: the Service Control
+        // Manager is told so at once, with the error, while the message waits
+        // for the user.
+        void* const error = reinterpret_cast<void*>(static_cast<uintptr_t>(openError));
+        driverMessageThread = CreateThread(nullptr, kThreadStack, DriverMessageThread, error, 0, nullptr);
+        if (driverMessageThread == nullptr) DriverMessageThread(error);
+        serviceStatus.dwCurrentState = SERVICE_STOPPED;
+        serviceStatus.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        serviceStatus.dwServiceSpecificExitCode = openError;
+        SetServiceStatus(serviceStatusHandle, &serviceStatus);
         return;
     }
 

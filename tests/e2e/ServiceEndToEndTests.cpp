@@ -229,12 +229,21 @@ TEST(ServiceDriverStatus, ClientsReceiveWhateverTheDriverReported) {
     EXPECT_EQ(got->eventId, 1u);
 }
 
-TEST(ServiceWithoutDriver, ReportsRunningAndServesNoPipe) {
+TEST(ServiceWithoutDriver, EndsStoppedWithTheOpenErrorAndServesNoPipe) {
     ASSERT_TRUE(standin::InstallProtectionService(BuiltFile(L"QuenvarSvc.exe")));
-    ASSERT_TRUE(standin::StartNamedService(L"QuenvarSvc"));
-    EXPECT_EQ(standin::ServiceState(L"QuenvarSvc"), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_FALSE(standin::WaitForPipe(kPipeName, 3000));
-    EXPECT_EQ(standin::ServiceState(L"QuenvarSvc"), static_cast<DWORD>(SERVICE_RUNNING));
+    // The error that opening the absent device gives.
+    const HANDLE absent = CreateFileW(L"\\\\.\\Global\\Quenvar", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD openError = GetLastError();
+    ASSERT_EQ(absent, INVALID_HANDLE_VALUE);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), L"QuenvarSvc", SERVICE_START | SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(WaitFor([&] { return QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOPPED; }, 10000));
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, openError);
+    EXPECT_FALSE(standin::WaitForPipe(kPipeName, 1000));
 }
 
 // Windows refuses the dispatcher at once; Wine's dispatcher first waits about ten
