@@ -37,6 +37,14 @@ static PDEVICE_OBJECT device;
 static UNICODE_STRING deviceName = RTL_CONSTANT_STRING(L"\\Device\\Quenvar");
 static UNICODE_STRING globalLink = RTL_CONSTANT_STRING(L"\\DosDevices\\Global\\Quenvar");
 static UNICODE_STRING localLink = RTL_CONSTANT_STRING(L"\\DosDevices\\Quenvar");
+/* Only LocalSystem and Administrators may open the device: anyone else could
+ * answer events and switch the guard. */
+static UNICODE_STRING deviceSecurity = RTL_CONSTANT_STRING(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)");
+static UNICODE_STRING secureRoutine = RTL_CONSTANT_STRING(L"IoCreateDeviceSecure");
+static const GUID deviceClass = {0x5175656e, 0x7661, 0x7252, {0x51, 0x75, 0x65, 0x6e, 0x76, 0x61, 0x72, 0x01}};
+
+typedef NTSTATUS(NTAPI* CreateDeviceSecureFn)(PDRIVER_OBJECT, ULONG, PUNICODE_STRING, DEVICE_TYPE, ULONG, BOOLEAN,
+                                              PCUNICODE_STRING, LPCGUID, PDEVICE_OBJECT*);
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Status = status;
@@ -266,7 +274,12 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     InitializeListHead(&eventQueue);
     InitializeListHead(&journal);
     InitializeListHead(&waitingIrps);
-    status = IoCreateDevice(driver, 0, &deviceName, 0x9669, 0, FALSE, &device);
+    /* The kernel exports IoCreateDeviceSecure under Wine; a Windows driver links
+     * it from a library instead. */
+    CreateDeviceSecureFn createSecure = (CreateDeviceSecureFn)MmGetSystemRoutineAddress(&secureRoutine);
+    status = createSecure != NULL ? createSecure(driver, 0, &deviceName, 0x9669, 0, FALSE, &deviceSecurity,
+                                                 &deviceClass, &device)
+                                  : IoCreateDevice(driver, 0, &deviceName, 0x9669, 0, FALSE, &device);
     if (!NT_SUCCESS(status)) return status;
     IoCreateSymbolicLink(&globalLink, &deviceName);
     IoCreateSymbolicLink(&localLink, &deviceName);
