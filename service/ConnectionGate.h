@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <vector>
 
 #include "common/UniqueResource.h"
 
@@ -33,13 +34,23 @@ public:
     bool Admit(HANDLE evict, uint64_t* ticket);
     // The connection's hello was read, or its wait for it ended.
     void Spoke(uint64_t ticket);
-    // The connection's worker has ended (or never started).
+    // The admitted connection's worker runs as this thread. It counts until the
+    // thread has ended, not merely returned: its stack is held until then.
+    void Started(UniqueHandle thread);
+    // The admitted connection's worker could not be started.
     void Left();
+    // Lets go of the workers whose threads have ended. Admissions do this
+    // too; a worker does it as it ends, so that a quiet pipe holds no more
+    // than the last ended worker's handle.
+    void Sweep();
 
     size_t silent() const;
-    size_t workers() const;
+    size_t workers();
 
 private:
+    // Lets go of the threads that have ended; the caller holds the lock.
+    void SweepEnded();
+
     struct Silent {
         uint64_t ticket;
         HANDLE evict;
@@ -47,7 +58,8 @@ private:
     const ConnectionBounds& bounds_;
     UniqueHandle lock_;
     std::deque<Silent> silent_;  // oldest first
-    size_t workers_ = 0;
+    std::vector<UniqueHandle> threads_;
+    size_t workers_ = 0;  // admitted and not known to have ended
     uint64_t nextTicket_ = 1;
 };
 

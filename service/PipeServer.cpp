@@ -41,7 +41,8 @@ void StartWorker(UniqueHandle connected, ServiceContext& service) {
     UniqueHandle thread(CreateThread(nullptr, kThreadStack, SessionWorkerThread, start.get(),
                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (thread) {
-        start.release();  // the worker owns it now; its thread handle is not kept
+        start.release();  // the worker owns it now; the gate keeps its handle
+        service.connections.Started(std::move(thread));
         return;
     }
     service.connections.Spoke(start->ticket);

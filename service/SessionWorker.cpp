@@ -117,7 +117,7 @@ DWORD WINAPI SessionWorkerThread(LPVOID start) {
     } catch (const std::bad_alloc&) {
         // The connection is closed by its holder; the service goes on.
     }
-    begin->service->connections.Left();
+    begin->service->connections.Sweep();
     return 0;
 }
 

@@ -21,6 +21,8 @@ namespace {
 
 AccessEvent Event(uint32_t id) { return MakeEvent(id, kKeyboardHook, 7, L"\\Device\\X\\a.exe", L"\\Device\\X\\a.exe"); }
 
+DWORD WINAPI WaitForEvent(LPVOID event) { return WaitForSingleObject(event, INFINITE); }
+
 DWORD MillisecondsWaited(Session& session, DWORD limit) {
     return quenvar::test::MillisecondsOf([&] { session.WaitForEvents(limit); });
 }
@@ -209,4 +211,18 @@ TEST(ConnectionGate, PastTheSilentBoundTheOldestSilentConnectionIsEvictedAndPast
     EXPECT_TRUE(admit());
     EXPECT_EQ(evicted(), (std::vector<bool>{false, true, true, true, true, false, false}));
     EXPECT_EQ(gate.silent(), 1u);
+
+    // A started worker frees its slot when its thread has ended, not before.
+    UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE thread = CreateThread(nullptr, 0, WaitForEvent, release.get(), 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    HANDLE watch = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &watch, SYNCHRONIZE, FALSE, 0));
+    const UniqueHandle ended(watch);
+    gate.Started(UniqueHandle(thread));
+    EXPECT_FALSE(admit());
+    SetEvent(release.get());
+    ASSERT_EQ(WaitForSingleObject(ended.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(gate.workers(), 4u);
+    EXPECT_TRUE(admit());
 }
