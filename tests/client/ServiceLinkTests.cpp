@@ -44,7 +44,12 @@ public:
     FakeService()
         : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
                                  1024, 1024, 0, owner_.attributes())) {}
-    bool Accept() { return ConnectNamedPipe(pipe_.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED; }
+    // A client may have come, written and gone before the wait began
+    // (ERROR_NO_DATA); what it wrote is still there to read.
+    bool Accept() {
+        return ConnectNamedPipe(pipe_.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED ||
+               GetLastError() == ERROR_NO_DATA;
+    }
     bool Read(void* data, DWORD size) {
         DWORD moved = 0;
         return ReadFile(pipe_.get(), data, size, &moved, nullptr) && moved == size;

@@ -98,7 +98,10 @@ public:
         : pipe_(CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
                                  1024, 1024, 0, ServiceOwner().attributes())) {
         thread_ = std::thread([this] {
-            if (!ConnectNamedPipe(pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+            // The uninstall may have come, written and gone already (ERROR_NO_DATA).
+            if (!ConnectNamedPipe(pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED &&
+                GetLastError() != ERROR_NO_DATA)
+                return;
             uint32_t command = 0;
             DWORD moved = 0;
             if (!ReadFile(pipe_.get(), &command, sizeof(command), &moved, nullptr) || moved != sizeof(command)) return;
