@@ -53,6 +53,10 @@ void Click(HWND button);
 // by the ids the program start loads them with.
 void LoadKindTexts();
 
+// This program's open handles, counted by asking about each handle value:
+// Wine reports no handle count (GetProcessHandleCount gives 0).
+DWORD LiveHandles();
+
 // A real process that stays alive (a suspended copy of this program) until
 // End or the end of the object.
 struct ChildProcess {

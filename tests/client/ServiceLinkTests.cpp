@@ -285,20 +285,6 @@ TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     EXPECT_FALSE(service.Read(&more, 1));  // it closed without more
 }
 
-// Wine reports no handle count (GetProcessHandleCount gives 0), so the handles
-// are counted by asking about each handle value. Wine gives a new handle the
-// lowest free value, so every handle in use, a leaked one too, lies below the
-// first long run of free values: the count stops after 1024 of them.
-DWORD LiveHandles() {
-    DWORD count = 0, flags = 0;
-    for (uintptr_t value = 4, freeRun = 0; freeRun < 1024; value += 4) {
-        const bool live = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
-        count += live ? 1 : 0;
-        freeRun = live ? 0 : freeRun + 1;
-    }
-    return count;
-}
-
 TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
     const std::wstring allowed = TempProgram(L"quenvar-link-steady.exe", 3);
     RememberRights(allowed, 0, 0x07);
