@@ -113,6 +113,12 @@ void LoadKindTexts() {
         LoadStringW(GetModuleHandleW(nullptr), ids[kind], breachLogPrefix[kind], kBreachLogPrefixLength);
 }
 
+std::string RtfEscaped(const std::wstring& text) {
+    std::string units;
+    for (const wchar_t unit : text) units += "\\u" + std::to_string(static_cast<uint16_t>(unit)) + "?";
+    return units;
+}
+
 DWORD LiveHandles() {
     // Wine gives a new handle the lowest free value, so every handle in use, a
     // leaked one too, lies below the first long run of free values: the count

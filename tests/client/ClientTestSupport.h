@@ -17,6 +17,10 @@ namespace quenvar::testing {
 // ("QuenvarFixtureFull.dll", "QuenvarFixtureBlank.dll", "QuenvarFixtureNone.dll").
 std::wstring FixturePath(const wchar_t* fileName);
 
+// Each UTF-16 unit as the templates take it, "\\uN?" with N its unsigned value,
+// written here apart from the program's own escaping.
+std::string RtfEscaped(const std::wstring& text);
+
 // The control's whole text as UTF-16 (EM_GETTEXTEX, code page 1200).
 std::wstring RichText(HWND control);
 
