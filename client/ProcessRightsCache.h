@@ -63,6 +63,8 @@ public:
     LongForms longForms;
     uint32_t processId;
     UniqueHandle processHandle;
+    // The store's lookup count when the cache was last handed out.
+    uint64_t lastLookup = 0;
 };
 
 }  // namespace quenvar

@@ -1,5 +1,7 @@
 // The program's memory of the user's decisions: one rights cache per process
 // seen in an access event, purged of forgotten programs on the next lookup.
+// Caches of ended processes go at every lookup, and the table is bounded, so
+// no handle or memory is kept for processes that came and went.
 #pragma once
 
 #include <windows.h>
@@ -25,9 +27,11 @@ public:
     RightsStore& operator=(const RightsStore&) = delete;
 
     // The cache of a running process, made afresh when the id is new or its
-    // process has ended. Applies the pending forgets first. Null only when the
-    // lock could not be taken. The cache stays valid until a later ForProcess
-    // finds its process ended.
+    // process has ended. Applies the pending forgets first and lets go of the
+    // cache of every process that has ended or could not be opened. Null only
+    // when the lock could not be taken. The cache stays valid until a later
+    // ForProcess finds its process ended or drops it as the least recently
+    // used at the bound.
     ProcessRightsCache* ForProcess(uint32_t processId);
 
     // Queues the path for removal from every cache at the next ForProcess.
@@ -37,6 +41,8 @@ private:
     // The running process's cache, or a fresh one; the caller has applied the
     // queued forgets.
     ProcessRightsCache* CacheOf(uint32_t processId);
+    // Removes the caches of ended processes and of processes never opened.
+    void LetGoOfEndedProcesses();
 
 public:
     // Guards pendingForgets and processCaches, not the caches' contents.
@@ -47,7 +53,14 @@ public:
     // queued ForProcess has nothing the lock guards against and skips it.
     std::atomic<bool> forgetsQueued{false};
     std::map<uint32_t, std::unique_ptr<ProcessRightsCache>> processCaches;
+    // Counts lookups; each cache notes the count of its last one.
+    uint64_t lookups = 0;
 };
+
+// Processes cached at most; a new one beyond this replaces the least recently
+// looked up. Far more than the programs that touch the screen, the keyboard
+// or other windows at one time.
+constexpr size_t kMaxProcessCaches = 256;
 
 // The program's one store, built with its lock by static initialisation.
 RightsStore& TheRightsStore();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "client/ProgramInfo.h"
 
@@ -18,7 +19,6 @@ struct PlaceholderSource {
 };
 
 const PlaceholderSource kPlaceholderSources[] = {
-    {"%progpath%", &ProgramInfo::path},
     {"%progdescription%", &ProgramInfo::comments},
     {"%progversion%", &ProgramInfo::fileVersion},
     {"%progcompany%", &ProgramInfo::companyName},
@@ -42,6 +42,8 @@ void FillTemplateValues(const ProgramInfo& info, TemplateValues& values) {
     // The field is an argument, never the format: a '%' in it stays text.
     for (const PlaceholderSource& source : kPlaceholderSources)
         SetTemplateValue(values, source.placeholder, L"%ls", (info.*source.field).c_str());
+    // Neither the formatting cut nor the escaping cut takes the file name off.
+    values["%progpath%"] = EscapeTemplatePath(info.path);
 }
 
 void SetTemplateValue(TemplateValues& values, const char* placeholder, const wchar_t* format, ...) {
@@ -75,6 +77,38 @@ std::string EscapeTemplateValue(const wchar_t* text) {
     }
     escaped[used] = '\0';
     return std::string(escaped, used);
+}
+
+std::string EscapeTemplatePath(const std::wstring& path) {
+    // "\\uN?" for a unit of value N.
+    const auto size = [&path](size_t at) { return std::to_string(static_cast<uint16_t>(path[at])).size() + 3; };
+    size_t used = 0;
+    for (size_t at = 0; at < path.size(); ++at) used += size(at);
+    if (used <= kEscapedValueBytes) return EscapeTemplateValue(path.c_str());
+
+    const std::string cut = EscapeTemplateValue(L"...");
+    const size_t nameSlash = path.rfind(L'\\');
+    const size_t rootSlash = path.find(L'\\', path.find_first_not_of(L'\\'));
+    size_t head = rootSlash == std::wstring::npos ? 0 : rootSlash + 1;
+    size_t tail = nameSlash == std::wstring::npos || nameSlash < head ? head : nameSlash;
+    used = cut.size();
+    for (size_t at = 0; at < head; ++at) used += size(at);
+    for (size_t at = tail; at < path.size(); ++at) used += size(at);
+    if (used > kEscapedValueBytes) return EscapeTemplateValue(path.c_str());
+    // Folders from both sides in turn; the whole path does not fit, so the
+    // two never meet.
+    for (bool grew = true; grew;) {
+        grew = false;
+        if (used + size(head) <= kEscapedValueBytes) {
+            used += size(head++);
+            grew = true;
+        }
+        if (used + size(tail - 1) <= kEscapedValueBytes) {
+            used += size(--tail);
+            grew = true;
+        }
+    }
+    return EscapeTemplateValue(path.substr(0, head).c_str()) + cut + EscapeTemplateValue(path.substr(tail).c_str());
 }
 
 std::string ExpandTemplate(const char* text, const TemplateValues& values) {

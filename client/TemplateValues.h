@@ -22,7 +22,8 @@ constexpr size_t kTemplateValueUnits = 2047;
 // An escaped value keeps at most this many bytes, cut after a whole escape.
 constexpr size_t kEscapedValueBytes = 4095;
 
-// Sets the eight placeholders of a program's templates from its identity.
+// Sets the eight placeholders of a program's templates from its identity;
+// %progpath% through EscapeTemplatePath.
 void FillTemplateValues(const ProgramInfo& info, TemplateValues& values);
 
 // Formats the arguments with the wide `format` (C runtime rules: %s takes a
@@ -37,6 +38,12 @@ std::wstring FormatTemplateValue(const wchar_t* format, va_list args);
 // unsigned value, ASCII included; cut to kEscapedValueBytes bytes, never
 // inside an escape.
 std::string EscapeTemplateValue(const wchar_t* text);
+
+// The path escaped as EscapeTemplateValue does, whole when that fits in
+// kEscapedValueBytes. A longer one is cut in the middle instead: its root (the
+// drive, or the server of a network path) and its file name stay whole, as
+// much of the folders on either side of the cut as fits, and "..." marks it.
+std::string EscapeTemplatePath(const std::wstring& path);
 
 // The zero-terminated `text` with every placeholder of `values` replaced by its
 // value. At each '%' the placeholders are tried in ascending order and the

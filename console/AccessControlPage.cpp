@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <set>
 #include <utility>
 
 #include "client/ProcessRightsCache.h"
@@ -99,7 +100,6 @@ AccessControlPage::AccessControlPage(HWND parent)
                     rightsKey.receive(), nullptr);
 
     LoadFromRegistry();
-    RefreshDetails();
 }
 
 AccessControlPage::~AccessControlPage() {
@@ -112,6 +112,9 @@ AccessControlPage::~AccessControlPage() {
 }
 
 void AccessControlPage::LoadFromRegistry() {
+    MutexLock hold(accessListLock);
+    if (!hold.held()) return;
+    std::set<std::wstring> stored;
     for (DWORD index = 0;; ++index) {
         wchar_t name[kNameCapacity];
         uint8_t data[kDataCapacity];
@@ -124,9 +127,23 @@ void AccessControlPage::LoadFromRegistry() {
         if (result == ERROR_MORE_DATA) continue;
         if (result != ERROR_SUCCESS) break;
         const StoredMasks masks = MasksOfStoredValue(data, dataSize);
-        UpdateProgram(std::wstring(name, nameLength), masks.allowedMask, masks.deniedMask);
+        stored.insert(std::wstring(name, nameLength));
+        UpdateProgramOnPageThread(std::wstring(name, nameLength), masks.allowedMask, masks.deniedMask);
+    }
+    // A row whose value another program removed is no longer in force. (One
+    // whose file is gone stays, as after Destroy File.) A row goes before its
+    // record, as in ForgetFile.
+    for (auto entry = programs.begin(); entry != programs.end();) {
+        if (stored.count(entry->first) != 0) {
+            ++entry;
+            continue;
+        }
+        listView->DeleteRow(listView->FindRowByData(reinterpret_cast<LPARAM>(entry->second.get())));
+        entry = programs.erase(entry);
     }
     listView->SizeColumnsToTitles();
+    EnableWindow(listWindow, listView->GetItemCount() > 0 ? TRUE : FALSE);
+    RefreshDetails();
 }
 
 void AccessControlPage::UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask) {

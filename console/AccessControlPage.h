@@ -48,7 +48,9 @@ public:
     // selected one). From any thread: a call from another thread is run by the
     // page's own thread, which the caller waits for.
     void UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask);
-    // Lists every stored rights value whose program file exists.
+    // Lists every stored rights value whose program file exists, and drops
+    // the rows of values gone since. The selection stays on its row while that
+    // is listed. On the page's thread.
     void LoadFromRegistry();
     // Shows the selected program's details, or clears and disables them.
     void RefreshDetails();

@@ -122,6 +122,12 @@ void MainWindow::UpdateProgram(const std::wstring& path, uint32_t allowedMask, u
     if (page != nullptr) page->UpdateProgram(path, allowedMask, deniedMask);
 }
 
+void MainWindow::Show() {
+    auto* page = static_cast<AccessControlPage*>(pages[1]);
+    if (page != nullptr) page->LoadFromRegistry();
+    ModelessDialog::Show();
+}
+
 void MainWindow::SwitchToSelectedTab() {
     if (currentPage != nullptr) currentPage->Hide();
     const LRESULT selected = SendMessageW(tabControl, TCM_GETCURSEL, 0, 0);

@@ -49,6 +49,10 @@ public:
     // From any thread.
     void UpdateProgram(const std::wstring& path, uint32_t allowedMask, uint32_t deniedMask);
 
+    // Lists the rights in force afresh, then shows the window: another program
+    // may have written or removed records since it was last shown.
+    void Show() override;
+
     // Tab switching (TCN_SELCHANGE) and the tray callback.
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     // Hides; the window is not destroyed.

@@ -68,21 +68,15 @@ TEST_F(AccessPromptTest, IsBuiltHiddenWithTheProgramInItsTextPane) {
     EXPECT_EQ(paragraphs[2], L"Program Name: \"Snoop Screen Grabber\"");
     EXPECT_EQ(paragraphs[3], L"Program Path\t: \"" + Full() + L"\"");
 
-    // Each value as the templates take it: every unit as "\\uN?".
-    const auto escaped = [](const std::wstring& text) {
-        std::string units;
-        for (const wchar_t unit : text) units += "\\u" + std::to_string(static_cast<uint16_t>(unit)) + "?";
-        return units;
-    };
     const TemplateValues expected = {
-        {"%progpath%", escaped(Full())},
-        {"%progname%", escaped(L"Snoop Screen Grabber")},
-        {"%progdescription%", escaped(L"Saves 100% of {\\rtf1 frames} to C:\\Snoop\\%progpath%\\out")},
-        {"%progversion%", escaped(L"2.5.0.17")},
-        {"%progcompany%", escaped(L"\x041e\x041e\x041e \x0428\x043f\x0438\x043e\x043d-\x0421\x043e\x0444\x0442")},
-        {"%productname%", escaped(L"Snoop \xd55c\xae00 Edition")},
-        {"%productversion%", escaped(L"2.5")},
-        {"%productcopyright%", escaped(L"\x00a9 2004 Soci\x00e9t\x00e9 Snoop")},
+        {"%progpath%", RtfEscaped(Full())},
+        {"%progname%", RtfEscaped(L"Snoop Screen Grabber")},
+        {"%progdescription%", RtfEscaped(L"Saves 100% of {\\rtf1 frames} to C:\\Snoop\\%progpath%\\out")},
+        {"%progversion%", RtfEscaped(L"2.5.0.17")},
+        {"%progcompany%", RtfEscaped(L"\x041e\x041e\x041e \x0428\x043f\x0438\x043e\x043d-\x0421\x043e\x0444\x0442")},
+        {"%productname%", RtfEscaped(L"Snoop \xd55c\xae00 Edition")},
+        {"%productversion%", RtfEscaped(L"2.5")},
+        {"%productcopyright%", RtfEscaped(L"\x00a9 2004 Soci\x00e9t\x00e9 Snoop")},
     };
     EXPECT_EQ(prompt.values, expected);
 }
@@ -143,8 +137,9 @@ TEST_F(AccessPromptTest, APromptNamesTheProgramFileItIsGiven) {
 TEST_F(AccessPromptTest, APathLongerThanTheRecordFieldIsShownWhole) {
     const std::wstring path = L"C:\\" + std::wstring(300, L'p') + L"\\notepad.exeX.exe";
     AccessPrompt prompt(kScreenAccess, path);
-    EXPECT_EQ(prompt.values["%progpath%"], EscapeTemplateValue(path.c_str()));
-    EXPECT_EQ(prompt.values["%progname%"], EscapeTemplateValue(L"notepad.exeX.exe"));
+    EXPECT_EQ(prompt.values["%progpath%"], RtfEscaped(path));
+    EXPECT_EQ(prompt.values["%progname%"], RtfEscaped(L"notepad.exeX.exe"));
+    EXPECT_EQ(Paragraphs(RichText(prompt.GetItem(IDC_PROMPT_TEXT)))[3], L"Program Path\t: \"" + path + L"\"");
 }
 
 TEST_F(AccessPromptTest, CloseAttemptsNeitherCloseNorAnswer) {

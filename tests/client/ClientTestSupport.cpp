@@ -113,6 +113,25 @@ void LoadKindTexts() {
         LoadStringW(GetModuleHandleW(nullptr), ids[kind], breachLogPrefix[kind], kBreachLogPrefixLength);
 }
 
+std::string RtfEscaped(const std::wstring& text) {
+    std::string units;
+    for (const wchar_t unit : text) units += "\\u" + std::to_string(static_cast<uint16_t>(unit)) + "?";
+    return units;
+}
+
+DWORD LiveHandles() {
+    // Wine gives a new handle the lowest free value, so every handle in use, a
+    // leaked one too, lies below the first long run of free values: the count
+    // stops after 1024 of them.
+    DWORD count = 0, flags = 0;
+    for (uintptr_t value = 4, freeRun = 0; freeRun < 1024; value += 4) {
+        const bool live = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
+        count += live ? 1 : 0;
+        freeRun = live ? 0 : freeRun + 1;
+    }
+    return count;
+}
+
 ChildProcess::ChildProcess() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);

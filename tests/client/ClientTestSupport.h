@@ -17,6 +17,10 @@ namespace quenvar::testing {
 // ("QuenvarFixtureFull.dll", "QuenvarFixtureBlank.dll", "QuenvarFixtureNone.dll").
 std::wstring FixturePath(const wchar_t* fileName);
 
+// Each UTF-16 unit as the templates take it, "\\uN?" with N its unsigned value,
+// written here apart from the program's own escaping.
+std::string RtfEscaped(const std::wstring& text);
+
 // The control's whole text as UTF-16 (EM_GETTEXTEX, code page 1200).
 std::wstring RichText(HWND control);
 
@@ -52,6 +56,10 @@ void Click(HWND button);
 // Loads the log prefixes of the three kinds from the program's string table,
 // by the ids the program start loads them with.
 void LoadKindTexts();
+
+// This program's open handles, counted by asking about each handle value:
+// Wine reports no handle count (GetProcessHandleCount gives 0).
+DWORD LiveHandles();
 
 // A real process that stays alive (a suspended copy of this program) until
 // End or the end of the object.

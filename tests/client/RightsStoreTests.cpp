@@ -277,6 +277,56 @@ TEST_F(RightsStoreTest, ProcessThatCannotBeOpenedIsLoadedForEveryEvent) {
     EXPECT_EQ(store.processCaches.size(), 1u);
 }
 
+// A thousand real processes would take minutes under Wine. The store sees
+// nothing of a process but its id and its handle, so two are real and the rest
+// are ids of no process whose caches hold a copy of a real process's handle,
+// ended or running. A thousand is four times the bound: a store that let go
+// only at the bound would still hold 256 handles at the end.
+TEST_F(RightsStoreTest, EndedProcessesLetGoAndTheTableKeepsTheMostRecentlyUsed) {
+    ProgramFile program(L"quenvar short-lived.exe", Contents(300, 17));
+    StoreDecision(program.path, 1, 0);
+    ChildProcess live, ended;
+    ASSERT_TRUE(live.started && ended.started);
+    RightsStore store;
+    ProcessRightsCache* liveCache = store.ForProcess(live.id());
+    EXPECT_EQ(liveCache->RightsFor(program.path).allowedMask, 1u);
+    store.ForProcess(ended.id())->RightsFor(program.path);
+    ended.End();
+    // Gone at the lookup of another process.
+    store.ForProcess(GetCurrentProcessId());
+    EXPECT_EQ(store.processCaches.count(ended.id()), 0u);
+    ASSERT_EQ(store.processCaches.size(), 2u);
+
+    const auto lookUp = [&](uint32_t processId, const ChildProcess& as) {
+        ProcessRightsCache* cache = store.ForProcess(0xFFF00000 + 4 * processId);
+        EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), as.info.hProcess, GetCurrentProcess(),
+                                    cache->processHandle.receive(), SYNCHRONIZE, FALSE, 0));
+        return cache;
+    };
+    const DWORD handlesBefore = LiveHandles();
+    for (uint32_t id = 0; id < 1000; ++id) ASSERT_EQ(lookUp(id, ended)->RightsFor(program.path).allowedMask, 1u);
+    store.ForProcess(GetCurrentProcessId());
+    EXPECT_LE(LiveHandles(), handlesBefore + 2);
+    EXPECT_EQ(store.processCaches.size(), 2u);
+    EXPECT_EQ(store.ForProcess(live.id()), liveCache);
+    EXPECT_EQ(liveCache->rights.count(program.path), 1u);
+
+    // Running processes fill the table to 256; the least recently looked up
+    // one makes room for each new one.
+    ProcessRightsCache* first = lookUp(0, live);
+    for (uint32_t id = 1; id < 254; ++id) lookUp(id, live);
+    EXPECT_EQ(store.processCaches.size(), 256u);
+    EXPECT_EQ(store.ForProcess(0xFFF00000), first);
+    EXPECT_EQ(store.ForProcess(live.id()), liveCache);
+    lookUp(254, live);
+    lookUp(255, live);
+    EXPECT_EQ(store.processCaches.size(), 256u);
+    EXPECT_EQ(store.processCaches.count(GetCurrentProcessId()), 0u);
+    EXPECT_EQ(store.processCaches.count(0xFFF00000 + 4), 0u);
+    EXPECT_EQ(store.ForProcess(0xFFF00000), first);
+    EXPECT_EQ(store.ForProcess(live.id()), liveCache);
+}
+
 TEST_F(RightsStoreTest, SaveStoresASealedRecordAndTellsTheFullMasks) {
     ProgramFile program(L"quenvar saved.exe", Contents(700, 5));
     RightsStore store;

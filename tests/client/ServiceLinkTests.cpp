@@ -292,20 +292,6 @@ TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     EXPECT_FALSE(service.Read(&more, 1));  // it closed without more
 }
 
-// Wine reports no handle count (GetProcessHandleCount gives 0), so the handles
-// are counted by asking about each handle value. Wine gives a new handle the
-// lowest free value, so every handle in use, a leaked one too, lies below the
-// first long run of free values: the count stops after 1024 of them.
-DWORD LiveHandles() {
-    DWORD count = 0, flags = 0;
-    for (uintptr_t value = 4, freeRun = 0; freeRun < 1024; value += 4) {
-        const bool live = GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != FALSE;
-        count += live ? 1 : 0;
-        freeRun = live ? 0 : freeRun + 1;
-    }
-    return count;
-}
-
 TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
     const std::wstring allowed = TempProgram(L"quenvar-link-steady.exe", 3);
     RememberRights(allowed, 0, 0x07);
@@ -348,6 +334,61 @@ TEST_F(ServiceLinkTest, ThePromptNamesAndTheAnswerKeepsTheWholeJudgedPath) {
     EXPECT_TRUE(StoredRecord(judged));
     EXPECT_FALSE(StoredRecord(cut));
     DeleteStoredRecord(judged);
+}
+
+// A real file whose long path is about 900 characters, named in its event by
+// its short form. Its path in the prompt is too long for the text: cut in the
+// middle, it keeps the drive and the file name; the answer is stored under the
+// whole path.
+TEST_F(ServiceLinkTest, APathTooLongForThePromptKeepsItsDriveAndFileName) {
+    const std::wstring local = L"\\\\?\\";
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> folders = {temp};
+    for (wchar_t letter : {L'K', L'L', L'M', L'N'}) {
+        folders.push_back(folders.back() + std::wstring(210, letter) + L"\\");
+        CreateDirectoryW((local + folders.back()).c_str(), nullptr);
+    }
+    const std::wstring name = L"quenvar far away.exe";
+    const std::wstring judged = folders.back() + name;
+    ASSERT_TRUE(UniqueHandle(CreateFileW((local + judged).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                         nullptr)).valid());
+    wchar_t shortForm[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW((local + judged).c_str(), shortForm, MAX_PATH), 0u);
+    ASSERT_EQ(std::wstring(shortForm, 4), local);
+    ASSERT_GT(judged.size(), 880u);
+
+    {
+        ServedLink service;
+        HWND prompt = service.Prompted(Event(1, kScreenAccess, shortForm + 4, shortForm + 4));
+        ASSERT_NE(prompt, nullptr);
+        const std::vector<std::wstring> text = Paragraphs(RichText(GetDlgItem(prompt, IDC_PROMPT_TEXT)));
+        ASSERT_GE(text.size(), 4u);
+        EXPECT_EQ(text[2], L"Program Name: \"" + name + L"\"");
+        const std::wstring lead = L"Program Path\t: \"";
+        ASSERT_EQ(text[3].substr(0, lead.size()), lead);
+        ASSERT_EQ(text[3].back(), L'"');
+        const std::wstring shown = text[3].substr(lead.size(), text[3].size() - lead.size() - 1);
+        const size_t cut = shown.find(L"...");
+        ASSERT_NE(cut, std::wstring::npos) << shown;
+        // The drive and the file name whole, and whole runs of the path on
+        // either side of the cut.
+        const std::wstring head = shown.substr(0, cut), tail = shown.substr(cut + 3);
+        ASSERT_LT(shown.size(), judged.size());
+        ASSERT_GT(tail.size(), name.size());
+        EXPECT_EQ(head.substr(0, 3), judged.substr(0, 3));
+        EXPECT_EQ(judged.substr(0, head.size()), head);
+        EXPECT_EQ(tail.substr(tail.size() - name.size() - 1), L"\\" + name);
+        EXPECT_EQ(judged.substr(judged.size() - tail.size()), tail);
+        // Most of what fits: 4,095 bytes of escapes.
+        EXPECT_GT(RtfEscaped(shown).size(), 4000u);
+        EXPECT_LE(RtfEscaped(shown).size(), 4095u);
+        EXPECT_EQ(service.Answer(prompt, IDC_ALLOW_ACCESS).allow, 1u);
+    }
+    EXPECT_TRUE(StoredRecord(judged));
+    DeleteStoredRecord(judged);
+    DeleteFileW((local + judged).c_str());
+    for (size_t i = folders.size() - 1; i > 0; --i) RemoveDirectoryW((local + folders[i]).c_str());
 }
 
 TEST_F(ServiceLinkTest, APromptThatCannotBeShownDeniesTheEventStoresNothingAndLogsOnce) {

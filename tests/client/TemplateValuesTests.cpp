@@ -4,8 +4,10 @@
 #include <string>
 
 #include "client/TemplateValues.h"
+#include "ClientTestSupport.h"
 
 using namespace quenvar;
+using quenvar::testing::RtfEscaped;
 
 namespace {
 
@@ -55,6 +57,20 @@ TEST(TemplateEscapeTest, ALongValueIsCutAfterTheLastWholeEscapeThatFits) {
     const std::string cut = EscapeTemplateValue(mixed.c_str());
     EXPECT_EQ(cut.size(), 4090u);
     EXPECT_EQ(cut.find("\\u1046"), std::string::npos);
+}
+
+TEST(TemplateEscapeTest, APathTooLongIsCutInTheMiddleKeepingItsDriveAndFileName) {
+    // Every unit of path() escapes to 5 bytes: 819 of them fill the 4095.
+    const auto path = [](size_t as, size_t bs) {
+        return L"C:\\" + std::wstring(as, L'A') + L"\\" + std::wstring(bs, L'B') + L"\\N.EXE";
+    };
+    EXPECT_EQ(EscapeTemplatePath(L"C:\\x\\a.exe"), RtfEscaped(L"C:\\x\\a.exe"));
+    EXPECT_EQ(EscapeTemplatePath(path(404, 405)), RtfEscaped(path(404, 405)));
+    // One unit more: beside the drive, the file name and "...", 807 units of
+    // the folders fit, taken from either side of the cut in turn.
+    const std::wstring shown = L"C:\\" + std::wstring(404, L'A') + L"..." + std::wstring(403, L'B') + L"\\N.EXE";
+    EXPECT_EQ(EscapeTemplatePath(path(404, 406)), RtfEscaped(shown));
+    EXPECT_EQ(EscapeTemplatePath(path(500, 500)), RtfEscaped(shown));
 }
 
 TEST(TemplateValueTest, SetTemplateValueFormatsEscapesAndReplaces) {

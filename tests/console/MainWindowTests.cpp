@@ -158,17 +158,43 @@ TEST_F(MainWindowTest, StartsHiddenWithItsTrayIconTwoTabsAndTheLogPageSelected) 
     EXPECT_EQ(AccessRowOf(program), 0);
 }
 
-TEST_F(MainWindowTest, TrayDoubleClickOrRightButtonReleaseShowsTheLogTab) {
+// Records that other programs write or remove take effect at once, so each
+// showing lists them afresh; the selection stays while its row is listed.
+TEST_F(MainWindowTest, TrayDoubleClickOrRightButtonReleaseShowsTheLogTabAndTheRightsInForce) {
+    const std::wstring written = folder.MakeFile(L"written.exe");
+    const std::wstring removed = folder.MakeFile(L"removed.exe");
+    std::vector<uint8_t> denying(42, 0);
+    denying[0] = 2;
+    StoreRights(removed, denying);
+    main->UpdateProgram(removed, 0, 2);
+    ListView_SetItemState(access->listWindow, AccessRowOf(program), LVIS_SELECTED, LVIS_SELECTED);
+    StoreRights(written, denying);
+    StoreRights(program, denying);
+    RegDeleteValueW(access->rightsKey.get(), removed.c_str());
+
     Tray(0xDEAFDEAD, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(main->IsVisible());
     EXPECT_EQ(SendMessageW(main->tabControl, TCM_GETCURSEL, 0, 0), 0);
     EXPECT_TRUE(main->pages[0]->IsVisible());
     EXPECT_FALSE(main->pages[1]->IsVisible());
+    ASSERT_EQ(AccessRows(), 2);
+    EXPECT_EQ(AccessRowOf(removed), -1);
+    EXPECT_EQ(access->programs.count(removed), 0u);
+    ASSERT_GE(AccessRowOf(written), 0);
+    EXPECT_EQ(access->listView->GetCellText(AccessRowOf(written), 1), L"Yes");
+    EXPECT_EQ(access->listView->GetCellText(AccessRowOf(program), 1), L"Yes");
+    EXPECT_EQ(access->programs[program]->deniedMask, 2u);
+    EXPECT_EQ(access->listView->GetSelectedRow(), AccessRowOf(program));
+    EXPECT_EQ(access->detailsView->GetCellText(1, 1), L"No");
 
     main->Hide();
+    RegDeleteValueW(access->rightsKey.get(), program.c_str());
     Tray(0xDEAFDEAD, WM_RBUTTONUP);
     EXPECT_TRUE(main->IsVisible());
     EXPECT_TRUE(main->pages[0]->IsVisible());
+    EXPECT_EQ(AccessRows(), 1);
+    EXPECT_EQ(access->listView->GetSelectedRow(), -1);
+    EXPECT_FALSE(IsWindowEnabled(access->forgetButton));
 }
 
 TEST_F(MainWindowTest, SingleClickOtherMouseMessagesAndForeignIconsDoNothing) {
