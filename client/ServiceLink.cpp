@@ -41,8 +41,8 @@ std::wstring InitializationErrorText(const wchar_t* code) {
            kSupportEmail + L"!\n\nError code = " + code;
 }
 
-// How long the disable command waits for a pipe instance that is busy.
-constexpr DWORD kDisableWaitMs = 5000;
+// How long a guard command waits for a pipe instance that is busy.
+constexpr DWORD kCommandWaitMs = 5000;
 // How often a fresh connection is looked at for the service's refusal.
 constexpr DWORD kRefusalPollMs = 20;
 constexpr SIZE_T kBoxThreadStack = 0x8000;
@@ -179,10 +179,9 @@ DWORD WINAPI ServiceLinkThread(LPVOID stopEvent) {
     }
 }
 
-bool SendDisableGuard() {
-    const UniqueHandle pipe = ConnectToService(kDisableWaitMs);
+bool SendGuardCommand(uint32_t command) {
+    const UniqueHandle pipe = ConnectToService(kCommandWaitMs);
     if (!pipe) return false;
-    const uint32_t command = DisableGuardCode;
     return WriteExactly(pipe.get(), &command, sizeof(command));
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 #include "client/LinkSchedule.h"
 
 namespace quenvar {
@@ -23,9 +25,10 @@ extern const wchar_t* const kImpostorLine;
 // `stopEvent` (null in the program) ends it between connections once set.
 DWORD WINAPI ServiceLinkThread(LPVOID stopEvent);
 
-// Sends DisableGuardCode in a one-shot connection; true when all 4 bytes went.
-// While the pipe is busy it waits for an instance, for up to 5 seconds. A pipe
-// that is not the service's gets nothing.
-bool SendDisableGuard();
+// Sends `command` (DisableGuardCode or EnableGuardCode) in a one-shot
+// connection; true when all 4 bytes went. While the pipe is busy it waits for
+// an instance, for up to 5 seconds. A pipe that is not the service's gets
+// nothing.
+bool SendGuardCommand(uint32_t command);
 
 }  // namespace quenvar

@@ -267,12 +267,13 @@ void AccessControlPage::DestroyFile() {
     MutexLock hold(accessListLock);
     if (!hold.held()) return;
     const int row = listView->GetSelectedRow();
-    if (row >= 0) {
-        const std::wstring path = listView->GetCellText(row, kPathColumn);
-        if (!FileExists(path))
+    // The path is the record's: a cell's text can be changed by other programs.
+    const ProgramInfo* info = row >= 0 ? reinterpret_cast<ProgramInfo*>(listView->GetRowData(row)) : nullptr;
+    if (info != nullptr) {
+        if (!FileExists(info->path))
             EnableWindow(destroyButton, FALSE);
         else
-            ConfirmAndDestroyFile(window, path);
+            ConfirmAndDestroyFile(window, info->path);
     }
     RefreshDetails();
 }

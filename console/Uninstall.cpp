@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "client/ServiceLink.h"
+#include "common/PipeProtocol.h"
 #include "common/RestartRoutine.h"
 #include "common/UniqueResource.h"
 #include "common/WideFormat.h"
@@ -95,7 +96,7 @@ int RunUninstall() {
         return 0;
     }
     // So that the service's registry guard leaves the deletions below alone.
-    SendDisableGuard();
+    SendGuardCommand(DisableGuardCode);
 
     const std::wstring windowsFolder = SpecialFolder(CSIDL_WINDOWS);
     const std::wstring programsFolder = SpecialFolder(CSIDL_COMMON_PROGRAMS);
@@ -119,6 +120,8 @@ int RunUninstall() {
         remaining.push_back(L"the value QuenvarUI of HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 
     if (!remaining.empty()) {
+        // The service and the driver go on protecting until the restart.
+        SendGuardCommand(EnableGuardCode);
         showMessageBox(nullptr, UninstallFailureText(remaining).c_str(), kIncompleteTitle, MB_ICONERROR);
         return 0;
     }

@@ -1,7 +1,8 @@
 // QuenvarUI "/U": checks for administrative rights, switches off the
 // service's registry guard, schedules the installed files for deletion at the
 // next restart, removes both services and the installation's registry
-// entries, and offers the restart only when all of that was removed.
+// entries, and offers the restart only when all of that was removed; otherwise
+// it switches the guard on again and names what is left.
 #pragma once
 
 #include <windows.h>

@@ -280,10 +280,10 @@ TEST_F(ServiceLinkTest, AShortEventEndsTheLinkWithoutABox) {
 }
 
 TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
-    EXPECT_FALSE(SendDisableGuard());  // no service
+    EXPECT_FALSE(SendGuardCommand(DisableGuardCode));  // no service
     FakeService service;
     std::atomic<bool> sent{false};
-    std::thread client([&] { sent = SendDisableGuard(); });
+    std::thread client([&] { sent = SendGuardCommand(DisableGuardCode); });
     ASSERT_TRUE(service.Accept());
     EXPECT_EQ(service.Command(), DisableGuardCode);
     client.join();
@@ -515,7 +515,7 @@ TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
     ASSERT_TRUE(service.Accept());  // the occupant holds the only instance
     std::atomic<bool> sent{false}, returned{false};
     std::thread client([&] {
-        sent = SendDisableGuard();
+        sent = SendGuardCommand(DisableGuardCode);
         returned = true;
         // A command that gave up must not leave the service waiting for ever.
         for (int attempt = 0; !sent && attempt < 100; ++attempt) {

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "client/RightsStore.h"
 #include "common/RestartRoutine.h"
 #include "console/AccessControlPage.h"
+#include "console/ProgramFileActions.h"
 #include "resources/ResourceIds.h"
 #include "SeamOverride.h"
 
@@ -430,12 +433,16 @@ TEST_F(AccessControlPageTest, DestroyFileDeletesAFileThatCanBeDeletedAndKeepsIts
     StoreRights(program, {0x1, 0x0});
     Open();
     Select(0);
+    // Any program may rewrite the row's text; the record names the file.
+    const std::wstring other = folder.MakeFile(L"other.exe");
+    page->listView->SetCellText(0, 2, other.c_str());
 
     MessageBoxRecorder boxes({IDYES});
     ClickDestroy();
     EXPECT_EQ(boxes.Captions(page->window), (BoxCaptions{L"Are you sure?", L"Operation Complete"}));
 
     EXPECT_EQ(GetFileAttributesW(program.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(other.c_str()), INVALID_FILE_ATTRIBUTES);
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Cell(0, 1), L"Yes");
     EXPECT_TRUE(StoredRightsExist(program));
@@ -674,29 +681,111 @@ TEST_F(AccessControlPageTest, DestroyFileRefusesTheSystemsOwnInstalledFiles) {
     DeleteFileW(own.c_str());
 }
 
+// A running program's file opens for deletion, but its delete is refused (by
+// Wine too, for a file mapped as an image).
 TEST_F(AccessControlPageTest, DestroyFileThatCannotBeDeletedKeepsItsAttributes) {
-    const std::wstring program = folder.MakeFile(L"hidden.exe");
+    const std::wstring program = folder.PathOf(L"hidden.exe");
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, program.c_str(), FALSE));
     const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     ASSERT_TRUE(SetFileAttributesW(program.c_str(), kept));
     StoreRights(program, {0x0, 0x1});
     Open();
     Select(0);
     ForgetPendingDeletions();
-    {
-        FileInUse inUse(program);
-        ASSERT_TRUE(inUse.held());
-        MessageBoxRecorder boxes({IDYES, IDNO});
+    const HMODULE running = LoadLibraryExW(program.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(running, nullptr);
+    const struct {
+        std::vector<int> answers;
+        BoxCaptions boxes;
+    } cases[] = {
+        {{IDYES, IDNO}, {L"Are you sure?", L"Schedule Delete on Reboot?"}},
+        {{IDYES, IDYES}, {L"Are you sure?", L"Schedule Delete on Reboot?", L"Access Denied"}},
+        {{IDNO}, {L"Are you sure?"}},  // declined at once: nothing is touched
+    };
+    for (const auto& c : cases) {
+        KeyReadOnly readOnly(kSessionManagerKey);  // the scheduling is refused
+        ASSERT_TRUE(readOnly.active());
+        MessageBoxRecorder boxes(c.answers);
         ClickDestroy();
-        ASSERT_EQ(boxes.Captions(page->window), (BoxCaptions{L"Are you sure?", L"Schedule Delete on Reboot?"}));
+        ASSERT_EQ(boxes.Captions(page->window), c.boxes);
+        EXPECT_EQ(Attributes(program) & kept, kept) << c.boxes.size();
     }
-    EXPECT_EQ(Attributes(program) & kept, kept);
-    {
-        // Declined at the first question: nothing is touched.
-        MessageBoxRecorder boxes({IDNO});
-        ClickDestroy();
-        ASSERT_EQ(boxes.Captions(page->window), BoxCaptions{L"Are you sure?"});
-    }
-    EXPECT_EQ(Attributes(program) & kept, kept);
+    FreeLibrary(running);
     EXPECT_FALSE(ListsPending(program));
     SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+namespace {
+
+std::wstring junction;  // the folder the stand-in reports as a reparse point
+
+DWORD WINAPI AttributesWithJunction(LPCWSTR path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return path == junction ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+}
+
+}  // namespace
+
+TEST(DestroyFileFolders, EveryFolderDownToTheRootNearestFirstAndNoneWithoutARoot) {
+    EXPECT_EQ(FoldersOnPath(L"C:\\a\\b\\c.exe"), (std::vector<std::wstring>{L"C:\\a\\b", L"C:\\a", L"C:\\"}));
+    EXPECT_EQ(FoldersOnPath(L"C:\\c.exe"), std::vector<std::wstring>{L"C:\\"});
+    EXPECT_EQ(FoldersOnPath(L"\\\\server\\share\\d\\c.exe"),
+              (std::vector<std::wstring>{L"\\\\server\\share\\d", L"\\\\server\\share\\"}));
+    for (const wchar_t* path : {L"c.exe", L"C:c.exe", L"C:\\", L"\\\\?\\C:\\c.exe", L"\\\\.\\C:\\c.exe",
+                                L"\\\\server\\share", L"\\\\\\share\\c.exe", L"\\c.exe"})
+        EXPECT_TRUE(FoldersOnPath(path).empty()) << std::string(path, path + wcslen(path));
+}
+
+// Whoever owns a folder on the path may change it before or while a question
+// is open: swap it (a rename, then a new folder of the same name holding
+// another file of the same name), or make it a junction (Wine makes none, so
+// the folders' attributes are read through a stand-in). Nothing is deleted or
+// scheduled, and the user is told why.
+TEST_F(AccessControlPageTest, DestroyFileOfAFolderChangedBeforeOrWhileAskedTouchesNothing) {
+    const struct {
+        bool swap;  // else a junction
+        bool inUse;
+        BoxCaptions boxes;  // the change comes while the last question is up, or before a lone refusal
+        const wchar_t* reason;
+    } cases[] = {
+        {true, false, {L"Are you sure?", L"File Protected"}, L"cannot be checked to be the file you chose"},
+        {true, true, {L"Are you sure?", L"Schedule Delete on Reboot?", L"File Protected"}, L"cannot be checked"},
+        {false, false, {L"File Protected"}, L"lies in a folder that leads to another place"},
+        {false, false, {L"Are you sure?", L"File Protected"}, L"leads to another place"},
+        {false, true, {L"Are you sure?", L"Schedule Delete on Reboot?", L"File Protected"}, L"another place"},
+    };
+    SeamOverride<FolderAttributesReader> attributes{folderAttributes, AttributesWithJunction};
+    ForgetPendingDeletions();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        const std::wstring name = L"case" + std::to_wstring(i);
+        const std::wstring sub = folder.PathOf(name), moved = sub + L"-moved";
+        ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+        const std::wstring program = folder.MakeFile(name + L"\\swapped.exe");
+        ClearStoredRights();
+        StoreRights(program, std::vector<uint8_t>(42, 0));
+        page.reset();
+        Open();
+        Select(0);
+        std::optional<FileInUse> inUse;
+        if (c.inUse) inUse.emplace(program);
+        const auto change = [&] {
+            if (!c.swap)
+                junction = sub;
+            else if (MoveFileW(sub.c_str(), moved.c_str()) && CreateDirectoryW(sub.c_str(), nullptr))
+                folder.MakeFile(name + L"\\swapped.exe");
+        };
+        MessageBoxRecorder boxes({IDYES, IDYES});
+        boxes.whileShown = [&](size_t index) { if (index + 2 == c.boxes.size()) change(); };
+        if (c.boxes.size() == 1) change();
+        ClickDestroy();
+        junction.clear();
+        ASSERT_EQ(boxes.Captions(page->window), c.boxes) << i;
+        EXPECT_NE(boxes.boxes.back().text.find(c.reason), std::wstring::npos) << i;
+        EXPECT_NE(Attributes(program), INVALID_FILE_ATTRIBUTES) << i;
+        EXPECT_TRUE(!c.swap || Attributes(moved + L"\\swapped.exe") != INVALID_FILE_ATTRIBUTES) << i;
+        EXPECT_FALSE(ListsPending(program)) << i;
+    }
 }

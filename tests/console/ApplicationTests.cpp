@@ -195,7 +195,6 @@ TEST_F(UninstallTest, AnEntryThatCouldNotBeRemovedIsNamedInsteadOfClaimingSucces
         RegSetValueExW(run, L"QuenvarUI", 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof(command));
         RegCloseKey(run);
     }
-    DisableCommandReceiver service;
     MessageBoxRecorder boxes({IDYES});
     {
         KeyReadOnly kept(kRunKey);

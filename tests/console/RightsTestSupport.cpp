@@ -1,7 +1,5 @@
 #include "RightsTestSupport.h"
 
-#include <aclapi.h>
-
 #include "client/ProcessRightsCache.h"
 
 namespace quenvar::testing {
@@ -106,38 +104,6 @@ bool ListsPending(const std::wstring& path) {
     entry.push_back(L'\0');
     entry.push_back(L'\0');
     return PendingRenames().find(entry) != std::wstring::npos;
-}
-
-KeyReadOnly::KeyReadOnly(const wchar_t* path) {
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &key_) != ERROR_SUCCESS) return;
-    DWORD size = 0;
-    RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
-    saved_.resize(size);
-    if (size == 0 || RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
-        return;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = KEY_READ | WRITE_DAC;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    SetEntriesInAclW(1, &access, nullptr, &acl);
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    active_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
-    LocalFree(acl);
-    FreeSid(everyone);
-}
-
-KeyReadOnly::~KeyReadOnly() {
-    if (active_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
-    if (key_ != nullptr) RegCloseKey(key_);
 }
 
 }  // namespace quenvar::testing

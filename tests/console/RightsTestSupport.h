@@ -2,6 +2,7 @@
 // the test prefix's registry, and program files in a private temp folder.
 #pragma once
 
+#include "KeyReadOnly.h"
 #include "ui/UiTestSupport.h"
 #include "common/UniqueResource.h"
 
@@ -44,24 +45,6 @@ std::wstring PendingRenames();
 void ForgetPendingDeletions();
 // Whether `path` is listed for deletion (an empty target) at the next restart.
 bool ListsPending(const std::wstring& path);
-
-// For one scope, nobody may change the values of the HKEY_LOCAL_MACHINE key
-// `path` (everyone may only read it and its security). For the Session Manager's key
-// this is the condition under which Windows (and Wine) refuse to schedule a
-// deletion at restart.
-class KeyReadOnly {
-public:
-    explicit KeyReadOnly(const wchar_t* path);
-    ~KeyReadOnly();
-    KeyReadOnly(const KeyReadOnly&) = delete;
-    KeyReadOnly& operator=(const KeyReadOnly&) = delete;
-    bool active() const { return active_; }
-
-private:
-    HKEY key_ = nullptr;
-    std::vector<BYTE> saved_;
-    bool active_ = false;
-};
 
 // Holds a file open the way a running program's file is in use: without
 // FILE_SHARE_DELETE, so that it cannot be deleted.

@@ -94,6 +94,7 @@ SC_HANDLE NoAdministrativeRights(DWORD) {
     return nullptr;
 }
 bool ProtectEverything(const wchar_t*) { return true; }
+DWORD WINAPI EveryFolderAJunction(LPCWSTR) { return FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT; }
 
 constexpr UINT kQuestion = MB_TOPMOST | MB_ICONQUESTION | MB_YESNO;
 constexpr UINT kBareQuestion = MB_ICONQUESTION | MB_YESNO;
@@ -244,6 +245,26 @@ TEST(UserTexts, EveryBoxAndLineIsShownWholeWithItsStyle) {
          [&] { return destroy(own); },
          {{L"File Protected",
            L"The file \"" + own + L"\" belongs to Quenvar Lockmere itself.  Quenvar Lockmere will not destroy it.",
+           MB_TOPMOST | MB_ICONWARNING | MB_OK, true, IDOK}},
+         {}},
+        {"destroy, in a folder that is a junction",
+         owner,
+         [&] {
+             SeamOverride<FolderAttributesReader> junctions{folderAttributes, EveryFolderAJunction};
+             return destroy(file);
+         },
+         {{L"File Protected",
+           L"The file \"" + file +
+               L"\" lies in a folder that leads to another place (a junction or a mount point).  Quenvar Lockmere "
+               L"will not destroy it.",
+           MB_TOPMOST | MB_ICONWARNING | MB_OK, true, IDOK}},
+         {}},
+        {"destroy, cannot be checked",
+         owner,
+         [&] { return destroy(L"spy.exe"); },  // no folder to check
+         {{L"File Protected",
+           L"The file \"spy.exe\" cannot be checked to be the file you chose: it may have been moved or replaced.  "
+           L"Quenvar Lockmere will not destroy it.",
            MB_TOPMOST | MB_ICONWARNING | MB_OK, true, IDOK}},
          {}},
         {"uninstall, not sure",

@@ -3,6 +3,7 @@
 // the prompts answered as a user would.
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "ServiceOwnedPipe.h"
 #include "E2eSupport.h"
+#include "KeyReadOnly.h"
 #include "RememberedRights.h"
 #include "SystemSupport.h"
 #include "client/RecordSignature.h"
@@ -22,6 +24,7 @@
 
 using namespace quenvar;
 using namespace quenvar::e2e;
+using quenvar::testing::KeyReadOnly;
 
 namespace {
 
@@ -210,16 +213,17 @@ void ExpectFootprintInPlace() {
         EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, value.key, value.name)) << value.name;
 }
 
-// Runs "QuenvarUI.exe /U" and answers its two questions.
-DWORD Uninstall(bool sure) {
+// Runs "QuenvarUI.exe /U", answers its question and, when sure, closes the box
+// it ends with: "Reboot?" by default.
+DWORD Uninstall(bool sure, const wchar_t* last = L"Reboot?") {
     PROCESS_INFORMATION process = StartProgram(standin::WindowsFolder() + L"\\QuenvarUI.exe", L"/U");
     HWND question = FindDialogOf(process.dwProcessId, L"Are You Sure?", 20000);
     EXPECT_NE(question, nullptr);
     PostMessageW(question, WM_COMMAND, sure ? IDYES : IDNO, 0);
     if (sure) {
-        HWND reboot = FindDialogOf(process.dwProcessId, L"Reboot?", 20000);
-        EXPECT_NE(reboot, nullptr);
-        PostMessageW(reboot, WM_COMMAND, IDNO, 0);  // never restart the test machine
+        HWND box = FindDialogOf(process.dwProcessId, last, 20000);
+        EXPECT_NE(box, nullptr) << "no box " << std::string(last, last + wcslen(last));
+        PostMessageW(box, WM_COMMAND, IDNO, 0);  // never restart the test machine
     }
     const DWORD code = WaitForExit(process, 20000);
     EndProgram(process);
@@ -279,6 +283,21 @@ TEST(SystemUninstall, NoChangesNothingAndYesRemovesTheInstallationButNotTheUsers
     EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, kRightsKey, L"C:\\some\\program.exe"));
     // Nothing is deleted before the restart.
     EXPECT_NE(GetFileAttributesW((standin::WindowsFolder() + L"\\QuenvarUI.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Run again before the restart, with a Run value that cannot be removed: the
+    // guard is switched off for the deletions and on again, as what is left
+    // still protects until the restart.
+    const wchar_t* run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    SHSetValueW(HKEY_LOCAL_MACHINE, run, L"QuenvarUI", REG_SZ, L"x", 4);
+    {
+        KeyReadOnly kept(run);
+        ASSERT_TRUE(kept.active());
+        EXPECT_EQ(Uninstall(true, L"Uninstall Incomplete"), 0u);
+    }
+    const auto again = driver.WaitForJournal(2, 5000);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0].kind, JOURNAL_DISABLE_GUARD);
+    EXPECT_EQ(again[1].kind, JOURNAL_ENABLE_GUARD);
 }
 
 TEST(SystemUninstallWithoutService, EveryStepStillRuns) {

@@ -83,6 +83,7 @@ MessageBoxRecorder::MessageBoxRecorder(std::vector<int> answers) : answers_(std:
 int WINAPI MessageBoxRecorder::Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags) {
     recorder->boxes.push_back({caption, text, flags, owner});
     const size_t index = recorder->boxes.size() - 1;
+    if (recorder->whileShown) recorder->whileShown(index);
     ++recorder->shown;
     return index < recorder->answers_.size() ? recorder->answers_[index] : IDOK;
 }

@@ -80,6 +80,8 @@ public:
     // How many boxes were recorded; boxes may be read up to that many once it
     // is seen, also when another thread showed them.
     std::atomic<size_t> shown{0};
+    // Run while a box is up, with its number from 0: what another program does meanwhile.
+    std::function<void(size_t)> whileShown;
 
 private:
     static int WINAPI Record(HWND owner, LPCWSTR text, LPCWSTR caption, UINT flags);
