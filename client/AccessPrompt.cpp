@@ -50,6 +50,18 @@ AccessPrompt::~AccessPrompt() {
     values.clear();
 }
 
+INT_PTR AccessPrompt::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A focused push button takes Space as a click, and the dialog manager
+    // would focus the first tab stop, "Allow Access": a key meant for another
+    // window would answer. "More Information" answers nothing. Handled here,
+    // so the dialog manager does not move the focus back.
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+        SetFocus(GetItem(IDC_MORE_INFORMATION));
+        return TRUE;
+    }
+    return ModelessDialog::HandleMessage(message, wParam, lParam);
+}
+
 void AccessPrompt::OnDestroy() {
     if (details != nullptr) details->Destroy();
     ModelessDialog::OnDestroy();

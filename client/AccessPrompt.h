@@ -31,6 +31,8 @@ public:
     AccessPrompt(uint32_t breachKind, const std::wstring& path);
     ~AccessPrompt() override;
 
+    // Puts the focus on "More Information" whenever the prompt is activated.
+    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     // Destroys the details window first.
     void OnDestroy() override;
     // Does nothing: neither a close request nor Alt+F4 answers the prompt.

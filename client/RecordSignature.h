@@ -1,6 +1,11 @@
-// Tamper-evident rights records: a program's 42-byte registry value carries a
-// fingerprint of the program file and a seal over the record, both masked with
-// a key bound to this machine.
+// Rights records: a program's 42-byte registry value carries a fingerprint of
+// the program file and a seal over the record, both masked with a key derived
+// from this machine's identity. The seal detects a damaged record and one
+// copied from another machine; the fingerprint, a changed program file. It
+// does not stop a program running as the user: the identity is readable by
+// any program, and since the mask is an XOR, one stored record gives the key
+// away, so such a program can write records of its own. The format is kept
+// for the records users already have.
 #pragma once
 
 #include <cstddef>

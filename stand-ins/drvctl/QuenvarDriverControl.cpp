@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/StandInDriverClient.h"
+#include "support/Utf8Print.h"
 
 using namespace quenvar;
 using namespace quenvar::standin;
@@ -18,14 +19,13 @@ using namespace quenvar::standin;
 namespace {
 
 int Usage() {
-    std::fwprintf(stderr,
-                  L"usage:\n"
-                  L"  QuenvarDriverControl inject KIND PID PROCESS_PATH [MODULE_PATH [THREAD_ID [EVENT_ID]]]\n"
-                  L"  QuenvarDriverControl scenario FILE   (lines: KIND PID THREAD_ID PROCESS_PATH [| MODULE_PATH])\n"
-                  L"  QuenvarDriverControl journal [COUNT [TIMEOUT_MS]]\n"
-                  L"  QuenvarDriverControl status VALUE\n"
-                  L"  QuenvarDriverControl state\n"
-                  L"  QuenvarDriverControl reset\n");
+    PrintError(L"usage:\n"
+               L"  QuenvarDriverControl inject KIND PID PROCESS_PATH [MODULE_PATH [THREAD_ID [EVENT_ID]]]\n"
+               L"  QuenvarDriverControl scenario FILE   (lines: KIND PID THREAD_ID PROCESS_PATH [| MODULE_PATH])\n"
+               L"  QuenvarDriverControl journal [COUNT [TIMEOUT_MS]]\n"
+               L"  QuenvarDriverControl status VALUE\n"
+               L"  QuenvarDriverControl state\n"
+               L"  QuenvarDriverControl reset\n");
     return 2;
 }
 
@@ -64,7 +64,7 @@ bool ReadScenario(const wchar_t* file, uint32_t firstId, std::vector<AccessEvent
         std::wistringstream fields(line);
         uint32_t kind = 0, pid = 0, tid = 0;
         if (!(fields >> kind >> pid >> tid)) {
-            std::fwprintf(stderr, L"bad scenario line: %ls\n", line.c_str());
+            PrintError(L"bad scenario line: %ls\n", line.c_str());
             return false;
         }
         std::wstring rest;
@@ -82,20 +82,20 @@ void PrintEntry(const JournalEntry& entry) {
     case JOURNAL_REPLY:
         if (entry.length == sizeof(AccessReply)) {
             const AccessReply reply = ReplyOf(entry);
-            std::wprintf(L"reply event=%u allow=%u\n", reply.eventId, reply.allow);
+            Print(L"reply event=%u allow=%u\n", reply.eventId, reply.allow);
         } else {
-            std::wprintf(L"reply of %u bytes\n", entry.length);
+            Print(L"reply of %u bytes\n", entry.length);
         }
         break;
-    case JOURNAL_ENABLE_GUARD: std::wprintf(L"enable-guard\n"); break;
-    case JOURNAL_DISABLE_GUARD: std::wprintf(L"disable-guard\n"); break;
+    case JOURNAL_ENABLE_GUARD: Print(L"enable-guard\n"); break;
+    case JOURNAL_DISABLE_GUARD: Print(L"disable-guard\n"); break;
     case JOURNAL_REGISTER: {
         uint32_t status;
         std::memcpy(&status, entry.bytes, sizeof(status));
-        std::wprintf(L"register status=0x%x\n", status);
+        Print(L"register status=0x%x\n", status);
         break;
     }
-    default: std::wprintf(L"unknown entry %u\n", entry.kind);
+    default: Print(L"unknown entry %u\n", entry.kind);
     }
 }
 
@@ -106,7 +106,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argv[1];
     StandInDriverClient driver;
     if (!driver.ok()) {
-        std::fwprintf(stderr, L"cannot open the stand-in driver (error %lu)\n", GetLastError());
+        PrintError(L"cannot open the stand-in driver (error %lu)\n", GetLastError());
         return 1;
     }
     if (command == L"inject" && argc >= 5) {
@@ -115,14 +115,14 @@ int wmain(int argc, wchar_t** argv) {
         const uint32_t tid = argc >= 7 ? Number(argv[6]) : 0;
         const uint32_t id = argc >= 8 ? Number(argv[7]) : NextEventId(driver);
         if (!driver.Inject(MakeEvent(id, Number(argv[2]), Number(argv[3]), process, module, tid))) return 1;
-        std::wprintf(L"injected event %u\n", id);
+        Print(L"injected event %u\n", id);
         return 0;
     }
     if (command == L"scenario" && argc >= 3) {
         std::vector<AccessEvent> events;
         if (!ReadScenario(argv[2], NextEventId(driver), &events)) return 1;
         if (!driver.Inject(events)) return 1;
-        std::wprintf(L"injected %u events\n", static_cast<unsigned>(events.size()));
+        Print(L"injected %u events\n", static_cast<unsigned>(events.size()));
         return 0;
     }
     if (command == L"journal") {
@@ -135,7 +135,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"status" && argc >= 3) return driver.SetRegisterStatus(Number(argv[2])) ? 0 : 1;
     if (command == L"state") {
         const StandInState s = driver.QueryState();
-        std::wprintf(L"registrations=%u queued=%u delivered=%u journal=%u waiting=%u\n", s.registrations,
+        Print(L"registrations=%u queued=%u delivered=%u journal=%u waiting=%u\n", s.registrations,
                      s.queuedEvents, s.deliveredEvents, s.journalEntries, s.waitingRequests);
         return 0;
     }

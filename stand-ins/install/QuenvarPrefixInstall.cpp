@@ -9,13 +9,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "common/UniqueResource.h"
 #include "service/InstallationFootprint.h"
 #include "support/StandInDriverClient.h"
+#include "support/Utf8Print.h"
 #include "support/WineSystem.h"
 
 using namespace quenvar;
@@ -25,7 +25,7 @@ namespace {
 
 bool Copy(const std::wstring& from, const std::wstring& to) {
     if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
-    std::fwprintf(stderr, L"cannot copy %ls to %ls (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
+    PrintError(L"cannot copy %ls to %ls (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
     return false;
 }
 
@@ -34,7 +34,7 @@ bool CreateServiceEntry(SC_HANDLE manager, const wchar_t* name, DWORD type, DWOR
                                                SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
                                                nullptr, nullptr));
     if (!service && GetLastError() != ERROR_SERVICE_EXISTS) {
-        std::fwprintf(stderr, L"cannot create service %ls (error %lu)\n", name, GetLastError());
+        PrintError(L"cannot create service %ls (error %lu)\n", name, GetLastError());
         return false;
     }
     return true;
@@ -44,7 +44,7 @@ bool CreateServiceEntry(SC_HANDLE manager, const wchar_t* name, DWORD type, DWOR
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fwprintf(stderr, L"usage: QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start]\n");
+        PrintError(L"usage: QuenvarPrefixInstall BIN_DIR [DOCS_DIR] [--start]\n");
         return 2;
     }
     const std::wstring bin = argv[1];
@@ -78,7 +78,7 @@ int wmain(int argc, wchar_t** argv) {
         if (GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES)
             ok = Copy(from, folder + L"\\" + document) && ok;
         else
-            std::fwprintf(stderr, L"no %ls in %ls: not installed\n", document, docs.c_str());
+            PrintError(L"no %ls in %ls: not installed\n", document, docs.c_str());
     }
     if (!ok) return 1;
 
@@ -94,11 +94,11 @@ int wmain(int argc, wchar_t** argv) {
     // the driver is started from the service entry as created, before the
     // footprint (relative image path, boot start) is written over it.
     if (start && !StartNamedService(L"Quenvar")) {
-        std::fwprintf(stderr, L"cannot start the driver (error %lu)\n", GetLastError());
+        PrintError(L"cannot start the driver (error %lu)\n", GetLastError());
         return 1;
     }
     if (start && driverStatus >= 0 && !StandInDriverClient().SetRegisterStatus(static_cast<uint32_t>(driverStatus))) {
-        std::fwprintf(stderr, L"cannot set the driver status\n");
+        PrintError(L"cannot set the driver status\n");
         return 1;
     }
 
@@ -107,12 +107,12 @@ int wmain(int argc, wchar_t** argv) {
         UniqueRegKey key;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kGuardedKeys[i], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                             key.receive(), nullptr) != ERROR_SUCCESS) {
-            std::fwprintf(stderr, L"cannot open %ls\n", kGuardedKeys[i]);
+            PrintError(L"cannot open %ls\n", kGuardedKeys[i]);
             return 1;
         }
         WriteFootprintValues(key.get(), i);
     }
-    std::wprintf(L"installed into %ls, %ls and %ls\n", windows, system, folder.c_str());
+    Print(L"installed into %ls, %ls and %ls\n", windows, system, folder.c_str());
 
     if (start) {
         // The service reports running before it registers with the driver; the
@@ -120,15 +120,15 @@ int wmain(int argc, wchar_t** argv) {
         StandInDriverClient driver;
         const uint32_t registered = driver.QueryState().registrations;
         if (!StartNamedService(L"QuenvarSvc")) {
-            std::fwprintf(stderr, L"cannot start the service (error %lu)\n", GetLastError());
+            PrintError(L"cannot start the service (error %lu)\n", GetLastError());
             return 1;
         }
         for (int i = 0; i < 200 && driver.QueryState().registrations == registered; ++i) Sleep(50);
         if (driver.QueryState().registrations == registered) {
-            std::fwprintf(stderr, L"the service did not register with the driver\n");
+            PrintError(L"the service did not register with the driver\n");
             return 1;
         }
-        std::wprintf(L"driver and service running\n");
+        Print(L"driver and service running\n");
     }
     return 0;
 }

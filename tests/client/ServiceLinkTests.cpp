@@ -432,6 +432,25 @@ TEST_F(ServiceLinkTest, AQuitMessageDeniesOnlyThatEventAndTheNextPromptStillAsks
     EXPECT_TRUE(StoredRecord(program));
 }
 
+// Keys meant for another window: the prompt brought to the front and its
+// title bar clicked, then Space and Enter pressed as the keyboard gives them.
+TEST_F(ServiceLinkTest, KeysPressedAfterThePromptIsActivatedAnswerNothing) {
+    const std::wstring program = TempProgram(L"quenvar-link-keys.exe", 20);
+    DeleteStoredRecord(program);
+    ServedLink service;
+    HWND prompt = service.Prompted(Event(1, kScreenAccess, program, program));
+    ASSERT_NE(prompt, nullptr);
+    ASSERT_TRUE(ActivateAsAUser(prompt));
+    PressKey(VK_SPACE);
+    PressKey(VK_RETURN);
+    Sleep(300);
+    EXPECT_TRUE(IsWindowVisible(prompt));
+    EXPECT_FALSE(StoredRecord(program));
+    const AccessReply reply = service.Answer(prompt, IDC_DENY_ACCESS);  // the first reply is this answer's
+    EXPECT_EQ(reply.eventId, 1u);
+    EXPECT_EQ(reply.allow, 0u);
+}
+
 TEST_F(ServiceLinkTest, ARememberedDeniedProcessIsDeniedWhateverIsRememberedOfItsModule) {
     const std::wstring denied = TempProgram(L"quenvar-link-denied-host.exe", 14);
     const std::wstring unsettled = TempProgram(L"quenvar-link-unjudged.dll", 15);

@@ -338,6 +338,8 @@ def main():
         "The activity log": ["Clear Log", "Blocked illegal screen access in"],
         "The tray icon and the main window": ["Log", "Access Control", "Okay"],
         "Uninstalling Quenvar Lockmere": ["Add or Remove Programs", "QuenvarUI.exe /U"],
+        "What Quenvar Lockmere cannot stop": ["runs as you and sets out to defeat Quenvar Lockmere",
+                                              "write answers of its own", "copied from another computer"],
     }
     for topic, phrases in topics.items():
         if check(topic in toc_names, "the contents have no topic %r" % topic):

@@ -64,7 +64,8 @@ bool SystemTest::installed = false;
 PROCESS_INFORMATION SystemTest::ui = {};
 
 const std::wstring kProgram1 = L"C:\\quenvar-test\\snapper.exe";
-const std::wstring kProgram2 = L"C:\\quenvar-test\\keylogger.exe";
+// A folder named in Cyrillic: the log and the tools that print it keep it whole.
+const std::wstring kProgram2 = L"C:\\quenvar-\x0428\x043f\x0438\x043e\x043d\\keylogger.exe";
 const std::wstring kProgram3 = L"C:\\quenvar-test\\host.exe";
 const std::wstring kModule3 = L"C:\\quenvar-test\\plugin.dll";
 const std::wstring kProgram4 = L"C:\\quenvar-test\\odd.exe";
@@ -124,6 +125,11 @@ TEST_F(SystemTest, ARememberedDenialIsLoggedAndAnsweredWithoutAPrompt) {
     const auto rows = ReadLogRows(ui.dwProcessId);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows.back().second, L"Blocked illegal keyboard hook in '" + kProgram2 + L"'");
+    const std::string printed = OutputOf(BuiltFile(L"QuenvarUiDriver.exe"), L"log");
+    EXPECT_NE(printed.find("  Blocked illegal keyboard hook in 'C:\\quenvar-\xd0\xa8\xd0\xbf\xd0\xb8\xd0\xbe\xd0\xbd"
+                           "\\keylogger.exe'\n"),
+              std::string::npos)
+        << printed;
 }
 
 TEST_F(SystemTest, AnAllowedProcessWithAnUnsettledModulePromptsForTheModule) {

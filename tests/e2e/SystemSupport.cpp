@@ -104,6 +104,29 @@ PROCESS_INFORMATION StartProgram(const std::wstring& exe, const std::wstring& ar
     return process;
 }
 
+std::string OutputOf(const std::wstring& exe, const std::wstring& arguments) {
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    HANDLE reader = nullptr, writer = nullptr;
+    if (!CreatePipe(&reader, &writer, &inherited, 0)) return {};
+    SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+    std::wstring command = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writer;
+    PROCESS_INFORMATION process = {};
+    CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    CloseHandle(writer);  // the child's copy is the only one left: reading ends when it ends
+    std::string output;
+    char buffer[4096];
+    DWORD moved = 0;
+    while (ReadFile(reader, buffer, sizeof(buffer), &moved, nullptr) && moved > 0) output.append(buffer, moved);
+    CloseHandle(reader);
+    WaitForExit(process, 10000);
+    EndProgram(process);
+    return output;
+}
+
 DWORD WaitForExit(const PROCESS_INFORMATION& process, DWORD timeoutMs) {
     if (process.hProcess == nullptr) return STILL_ACTIVE;
     WaitForSingleObject(process.hProcess, timeoutMs);

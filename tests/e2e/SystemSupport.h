@@ -19,6 +19,8 @@ bool InstallSystem(bool start, long driverStatus = -1);
 // Runs a built program (from QUENVAR_BIN or the Windows folder) and returns its
 // process; the caller closes the handles.
 PROCESS_INFORMATION StartProgram(const std::wstring& exe, const std::wstring& arguments);
+// What a built program wrote to its standard output, as bytes, once it ended.
+std::string OutputOf(const std::wstring& exe, const std::wstring& arguments);
 // Exit code, or STILL_ACTIVE when it did not end in time.
 DWORD WaitForExit(const PROCESS_INFORMATION& process, DWORD timeoutMs);
 void EndProgram(PROCESS_INFORMATION& process);

@@ -34,6 +34,61 @@ void PumpFor(DWORD milliseconds) {
     PumpUntil([] { return false; }, milliseconds);
 }
 
+namespace {
+
+// A left click at a point of the screen, pressed once the pointer is there.
+// Under Wine a SendInput move alone may be undone by the X pointer's own
+// position before the press; SetCursorPos moves that one too.
+void ClickAt(POINT point) {
+    INPUT clicks[3] = {};
+    for (INPUT& click : clicks) click.type = INPUT_MOUSE;
+    // Absolute positions run from 0 to 65535 across the screen.
+    clicks[0].mi.dx = MulDiv(point.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    clicks[0].mi.dy = MulDiv(point.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    clicks[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SetCursorPos(point.x, point.y);
+    SendInput(1, clicks, sizeof(INPUT));
+    PumpUntil([&] { POINT at = {}; return GetCursorPos(&at) && at.x == point.x && at.y == point.y; }, 1000);
+    PumpFor(100);
+    SendInput(2, clicks + 1, sizeof(INPUT));
+    PumpFor(200);  // the window may belong to this thread
+}
+
+}  // namespace
+
+bool ActivateAsAUser(HWND window) {
+    SetForegroundWindow(window);
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    const POINT caption = {(frame.left + frame.right) / 2,
+                           frame.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2};
+    if (SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(caption.x, caption.y)) != HTCAPTION) return false;
+    ClickAt(caption);
+    if (GetForegroundWindow() != window) {
+        // The middle of the client area's lowest row, if no control lies there.
+        RECT client = {};
+        GetClientRect(window, &client);
+        POINT spot = {client.right / 2, client.bottom - 2};
+        if (ChildWindowFromPoint(window, spot) != window) return false;
+        ClientToScreen(window, &spot);
+        ClickAt(spot);
+    }
+    return GetForegroundWindow() == window;
+}
+
+void PressKey(WORD virtualKey) {
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = virtualKey;
+        key.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}
+
 std::wstring ListCellText(HWND list, int row, int column) {
     wchar_t text[4096] = {};
     LVITEMW item = {};

@@ -27,6 +27,15 @@ void PrepareWindows();
 bool PumpUntil(const std::function<bool()>& done, DWORD limitMs);
 void PumpFor(DWORD milliseconds);
 
+// Input as the user gives it, through SendInput. ActivateAsAUser brings the
+// window to the front, then clicks the middle of its title bar; true when the
+// window is in front afterwards. Under Wine with no window manager, the title
+// bar click starts Wine's own move loop, which hands the foreground to the
+// desktop window; the window is then clicked again where no control lies, as
+// a user would, which activates it as a click does (WA_CLICKACTIVE).
+bool ActivateAsAUser(HWND window);
+void PressKey(WORD virtualKey);
+
 // A list view's cell text and row count, read through the control itself rather
 // than through the wrapper under test.
 std::wstring ListCellText(HWND list, int row, int column);

@@ -10,13 +10,15 @@
 #include <commctrl.h>
 #include <tlhelp32.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "SystemSupport.h"
+#include "support/Utf8Print.h"
 
 using namespace quenvar::e2e;
+using quenvar::standin::Print;
+using quenvar::standin::PrintError;
 
 namespace {
 
@@ -36,32 +38,32 @@ DWORD FindProcess(const wchar_t* name) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        std::fwprintf(stderr, L"usage: QuenvarUiDriver answer allow|deny [TIMEOUT_MS] | show | tab N | log | pid NAME\n");
+        PrintError(L"usage: QuenvarUiDriver answer allow|deny [TIMEOUT_MS] | show | tab N | log | pid NAME\n");
         return 2;
     }
     const std::wstring command = argv[1];
     if (command == L"pid" && argc >= 3) {
         const DWORD pid = FindProcess(argv[2]);
         if (pid == 0) return 1;
-        std::wprintf(L"%lu\n", pid);
+        Print(L"%lu\n", pid);
         return 0;
     }
     const DWORD ui = FindProcess(L"QuenvarUI.exe");
     if (ui == 0) {
-        std::fwprintf(stderr, L"QuenvarUI is not running\n");
+        PrintError(L"QuenvarUI is not running\n");
         return 1;
     }
     if (command == L"answer" && argc >= 3) {
         const DWORD timeout = argc >= 4 ? wcstoul(argv[3], nullptr, 10) : 10000;
         HWND prompt = FindPrompt(ui, timeout);
         if (prompt == nullptr) {
-            std::fwprintf(stderr, L"no prompt\n");
+            PrintError(L"no prompt\n");
             return 1;
         }
         const bool allow = std::wstring(argv[2]) == L"allow";
         std::wstring text = ControlText(prompt, 1008);
         const size_t name = text.find(L"Program Name: ");
-        std::wprintf(L"prompt: %ls -> %ls\n",
+        Print(L"prompt: %ls -> %ls\n",
                      name == std::wstring::npos ? L"?" : text.substr(name, text.find(L'\r', name) - name).c_str(),
                      allow ? L"Allow Access" : L"Deny Access");
         ClickButton(prompt, allow ? 6 : 7);
@@ -69,7 +71,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     HWND main = MainWindowOf(ui);
     if (main == nullptr) {
-        std::fwprintf(stderr, L"no main window\n");
+        PrintError(L"no main window\n");
         return 1;
     }
     if (command == L"show") {
@@ -95,7 +97,7 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (command == L"log") {
-        for (const auto& row : ReadLogRows(ui)) std::wprintf(L"%ls  %ls\n", row.first.c_str(), row.second.c_str());
+        for (const auto& row : ReadLogRows(ui)) Print(L"%ls  %ls\n", row.first.c_str(), row.second.c_str());
         return 0;
     }
     return 2;
