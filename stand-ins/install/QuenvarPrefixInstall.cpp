@@ -82,7 +82,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (!ok) return 1;
 
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     ok = CreateServiceEntry(manager.get(), L"Quenvar", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
                             std::wstring(system) + L"\\Drivers\\Quenvr.sys") &&
          CreateServiceEntry(manager.get(), L"QuenvarSvc", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,

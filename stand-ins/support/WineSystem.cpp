@@ -6,7 +6,7 @@ namespace quenvar::standin {
 namespace {
 
 bool CreateOrKeepService(const wchar_t* name, DWORD type, DWORD start, const std::wstring& binary) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     if (!manager) return false;
     UniqueServiceHandle service(CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, type, start,
                                                SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr,
@@ -15,6 +15,17 @@ bool CreateOrKeepService(const wchar_t* name, DWORD type, DWORD start, const std
 }
 
 }  // namespace
+
+SC_HANDLE OpenServiceManager(DWORD access) {
+    // In a prefix whose server has just started, Wine's service manager may
+    // not be listening yet: its pipe is missing and the call fails with
+    // RPC_S_SERVER_UNAVAILABLE. Windows starts it before any logon.
+    for (int attempt = 0;; ++attempt) {
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, access);
+        if (manager || GetLastError() != RPC_S_SERVER_UNAVAILABLE || attempt == 200) return manager;
+        Sleep(100);
+    }
+}
 
 std::wstring SystemFolder() {
     wchar_t path[MAX_PATH];
@@ -50,7 +61,7 @@ bool InstallProtectionService(const std::wstring& serviceExe) {
 }
 
 bool StartNamedService(const wchar_t* name) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
     if (!service) return false;
     if (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
@@ -63,7 +74,7 @@ bool StartNamedService(const wchar_t* name) {
 }
 
 DWORD ServiceState(const wchar_t* name) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS status = {};
     if (!service || !QueryServiceStatus(service.get(), &status)) return 0;
@@ -71,7 +82,7 @@ DWORD ServiceState(const wchar_t* name) {
 }
 
 DWORD ServiceProcessId(const wchar_t* name) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS status = {};
     DWORD needed = 0;
@@ -83,7 +94,7 @@ DWORD ServiceProcessId(const wchar_t* name) {
 }
 
 DWORD SendServiceControl(const wchar_t* name, DWORD control) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle manager(OpenServiceManager(SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
     SERVICE_STATUS status = {};
     if (!service) return GetLastError();

@@ -14,6 +14,9 @@ std::wstring WindowsFolder();  // C:\windows
 // that already has a drive letter is returned unchanged.
 std::wstring WinePath(const std::string& path);
 
+// OpenSCManagerW that waits (up to 20 s) for a service manager still starting.
+SC_HANDLE OpenServiceManager(DWORD access);
+
 // Copies the stand-in driver to System32\Drivers\Quenvr.sys, creates the kernel
 // driver service "Quenvar" and starts it.
 bool InstallStandInDriver(const std::wstring& driverFile);

@@ -50,7 +50,7 @@ std::vector<std::pair<std::wstring, std::wstring>> PendingRenames() {
 }
 
 bool ServiceEntryExists(const wchar_t* name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = standin::OpenServiceManager(SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
     bool exists = service != nullptr;
     if (exists && !ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr,

@@ -49,7 +49,7 @@ DWORD ThreadsOf(DWORD processId) {
 }
 
 // The service's process id, as the Service Control Manager knows it (0: none).
-DWORD ServiceProcess(SERVICE_STATUS_PROCESS* status = nullptr) {
+DWORD ServiceProcess() {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     const UniqueServiceHandle service(OpenServiceW(manager.get(), L"QuenvarSvc", SERVICE_QUERY_STATUS));
     SERVICE_STATUS_PROCESS state = {};
@@ -57,7 +57,6 @@ DWORD ServiceProcess(SERVICE_STATUS_PROCESS* status = nullptr) {
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&state), sizeof(state),
                               &size))
         return 0;
-    if (status != nullptr) *status = state;
     return state.dwCurrentState == SERVICE_RUNNING ? state.dwProcessId : 0;
 }
 
