@@ -377,8 +377,10 @@ TEST_F(MainWindowTest, OnlyTheRealEndOfTheSessionEndsTheMainLoop) {
     PostThreadMessageW(GetCurrentThreadId(), WM_QUIT, 0, 0);
     PostQuitMessage(0);
     SetTimer(nullptr, 0, 200, EndTheSession);
-    SetTimer(nullptr, 0, 5000, Watchdog);
+    const UINT_PTR watchdog = SetTimer(nullptr, 0, 5000, Watchdog);
     RunMainLoop(CountForeignQuit);
+    // Left running, it would fire during a later test and end its message box.
+    KillTimer(nullptr, watchdog);
     EXPECT_FALSE(loopLeftByWatchdog);
     EXPECT_EQ(foreignQuits, 1);
 }
