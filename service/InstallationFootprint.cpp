@@ -49,4 +49,20 @@ void WriteFootprintValues(HKEY key, size_t keyIndex) {
     }
 }
 
+bool FootprintValuesInPlace(HKEY key, size_t keyIndex) {
+    for (const FootprintValue& value : InstallationFootprint) {
+        if (value.key != keyIndex) continue;
+        const std::vector<uint8_t> expected = FootprintData(value);
+        // One byte more than expected, so that longer data reads back as different.
+        std::vector<uint8_t> found(expected.size() + 1);
+        DWORD type = REG_NONE;
+        DWORD size = static_cast<DWORD>(found.size());
+        if (RegQueryValueExW(key, value.name, nullptr, &type, found.data(), &size) != ERROR_SUCCESS ||
+            type != value.type || size != expected.size() ||
+            std::memcmp(found.data(), expected.data(), expected.size()) != 0)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace quenvar

@@ -33,4 +33,8 @@ std::vector<uint8_t> FootprintData(const FootprintValue& value);
 // Writes every value of one key, in table order; results are not examined.
 void WriteFootprintValues(HKEY key, size_t keyIndex);
 
+// Whether every value of one key is present with its type and data (other
+// values of the key are not looked at).
+bool FootprintValuesInPlace(HKEY key, size_t keyIndex);
+
 }  // namespace quenvar

@@ -39,13 +39,25 @@ void RunRegistryGuard(ServiceContext& service) {
     HANDLE waitable[kGuardedKeyCount];
     CreateChangeEvents(changed, waitable);
     UniqueRegKey keys[kGuardedKeyCount];
+    bool justWritten = false;
     for (;;) {
-        while (!service.guardEnabled) Sleep(1000);
+        if (!service.guardEnabled) {
+            // Switched on again, the guard writes nothing until the next change.
+            justWritten = false;
+            while (!service.guardEnabled) Sleep(1000);
+        }
 
         OpenGuardedKeys(keys);
         for (size_t i = 0; i < kGuardedKeyCount; ++i)
             if (keys[i]) RegNotifyChangeKeyValue(keys[i].get(), FALSE, kNotifyFilter, changed[i].get(), TRUE);
-        const DWORD woken = WaitForMultipleObjects(kGuardedKeyCount, waitable, FALSE, INFINITE);
+        // A change made between the guard's own write and this arming raised
+        // no notification: a program that deletes a value the moment it is
+        // back would otherwise keep it deleted.
+        bool missed = false;
+        for (size_t i = 0; justWritten && i < kGuardedKeyCount; ++i)
+            if (keys[i] && !FootprintValuesInPlace(keys[i].get(), i)) missed = true;
+        justWritten = false;
+        const DWORD woken = missed ? WAIT_OBJECT_0 : WaitForMultipleObjects(kGuardedKeyCount, waitable, FALSE, INFINITE);
 
         // Changes within this second are covered by one rewrite, and a disable
         // command sent just before an uninstall's deletions prevents it.
@@ -65,6 +77,7 @@ void RunRegistryGuard(ServiceContext& service) {
         for (size_t i = 0; i < kGuardedKeyCount; ++i)
             if (keys[i]) WriteFootprintValues(keys[i].get(), i);
         for (UniqueRegKey& key : keys) key.reset();
+        justWritten = true;
     }
 }
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "E2eSupport.h"
@@ -43,7 +45,8 @@ void SendGuardCommand(uint32_t command) {
 bool FootprintInPlace(const wchar_t* onlyKey = nullptr) {
     for (const InstalledValue& value : InstalledValues()) {
         const RegistryValue found = ReadValue(HKEY_LOCAL_MACHINE, value.key, value.name);
-        if ((onlyKey == nullptr || value.key == onlyKey) &&
+        // By name: the same key's text may lie at another address in each file.
+        if ((onlyKey == nullptr || wcscmp(value.key, onlyKey) == 0) &&
             (!found.exists || found.type != value.type || found.data != value.data))
             return false;
     }
@@ -52,7 +55,17 @@ bool FootprintInPlace(const wchar_t* onlyKey = nullptr) {
 
 class RegistryGuardUnderService : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { installed = InstallDriverAndService(); }
+    static void SetUpTestSuite() {
+        // The service's pipe may be up before its guard watches the keys: it is
+        // nudged until it has written the installation's entries once. Each
+        // nudge writes new data: Wine reports no write of the data a value holds.
+        int nudges = 0;
+        installed = InstallDriverAndService() && WaitFor([&] {
+                        if (FootprintInPlace()) return true;
+                        SetText(kRunKey, L"Nudge", std::to_wstring(++nudges).c_str());
+                        return false;
+                    }, 30000);
+    }
     void SetUp() override { ASSERT_TRUE(installed); }
     static bool installed;
 };
@@ -88,6 +101,38 @@ TEST_F(RegistryGuardUnderService, DeletedRunValueIsWrittenBackAndOtherProgramsVa
     const RegistryValue other = ReadValue(HKEY_LOCAL_MACHINE, kRunKey, L"OtherProgram");
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(other.data.data()), other.data.size() / 2),
               std::wstring(L"other.exe", 10));
+}
+
+// A program that spoils the value once, the moment the guard has written it
+// back, lands its change before the guard watches again; that change must not
+// go unseen, whether it deletes the value, retypes it or lengthens it.
+TEST_F(RegistryGuardUnderService, AChangeTimedToTheGuardsOwnWriteIsUndoneToo) {
+    UniqueRegKey run;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, run.receive()), ERROR_SUCCESS);
+    const std::wstring installed = L"QuenvarUI.exe";
+    const auto inPlace = [&] {
+        wchar_t text[64] = {};
+        DWORD type = 0, size = sizeof(text) - sizeof(wchar_t);
+        return RegQueryValueExW(run.get(), L"QuenvarUI", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_SZ && size == (installed.size() + 1) * sizeof(wchar_t) && text == installed;
+    };
+    const auto write = [&](DWORD type, const std::wstring& text) {
+        return RegSetValueExW(run.get(), L"QuenvarUI", 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    };
+    const std::vector<std::function<bool()>> spoilers = {
+        [&] { return RegDeleteValueW(run.get(), L"QuenvarUI") == ERROR_SUCCESS; },
+        [&] { return write(REG_EXPAND_SZ, installed); },
+        [&] { return write(REG_SZ, installed + L" /X"); },
+    };
+    for (size_t round = 0; round < spoilers.size(); ++round) {
+        ASSERT_TRUE(spoilers[round]()) << "round " << round;
+        const DWORD start = GetTickCount();
+        while (!inPlace()) ASSERT_LT(GetTickCount() - start, 10000u) << "round " << round;
+        ASSERT_TRUE(spoilers[round]()) << "round " << round;
+        EXPECT_TRUE(WaitFor(inPlace, 10000)) << "round " << round;
+    }
 }
 
 TEST_F(RegistryGuardUnderService, AfterDisableDeletionsStayAndAfterEnableNothingIsWrittenUntilAChange) {
