@@ -40,13 +40,15 @@ void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service
     if (dropped) Deny(service, device, dropped->eventId);
 }
 
-void EndSessionLogon(uint32_t sessionId, ServiceContext& service) {
-    Session* session = service.sessions.Find(sessionId);
+void ChangeSessionLogon(uint32_t sessionId, bool loggedOn, ServiceContext& service) {
+    // A session the service never saw has nothing queued: one made for a logoff
+    // refuses the departing user's late events.
+    Session* session = loggedOn ? service.sessions.Find(sessionId) : service.sessions.FindOrCreate(sessionId);
     if (session == nullptr) return;
     // Opened first: events emptied without their answers would hold the driver.
     UniquePlatformDevice device = OpenPlatformDevice(service.platform);
     std::vector<uint32_t> mustDeny;
-    if (!device || !session->EndLogon(&mustDeny)) return;
+    if (!device || !(loggedOn ? session->BeginLogon(&mustDeny) : session->EndLogon(&mustDeny))) return;
     for (uint32_t eventId : mustDeny) Deny(service, device.get().handle, eventId);
 }
 

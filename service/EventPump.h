@@ -14,11 +14,13 @@ namespace quenvar {
 // are denied unless they were already.
 void RouteEvent(const AccessEvent& event, HANDLE device, ServiceContext& service);
 
-// The user of the session has logged off: every queued event of the session
-// that the driver has no answer for yet is denied, once, the queue is emptied
-// and the attached client's connection is ended. Nothing changes when the
+// The user of the session has logged off (loggedOn false) or a user has logged
+// on to it (true): every queued event of the session that the driver has no
+// answer for yet is denied, once, the queue is emptied and the attached
+// client's connection is ended. After a logoff the session's events are denied
+// at once, unqueued, until the next logon or client. Nothing changes when the
 // driver cannot be opened for the answers.
-void EndSessionLogon(uint32_t sessionId, ServiceContext& service);
+void ChangeSessionLogon(uint32_t sessionId, bool loggedOn, ServiceContext& service);
 
 // One pass: wait for the driver, fetch the oldest event, route it.
 void PumpOneEvent(HANDLE device, ServiceContext& service, AccessEvent* buffer);

@@ -47,15 +47,16 @@ DWORD WINAPI DriverMessageThread(LPVOID error) {
     return 0;
 }
 
-struct Logoff {
+struct LogonChange {
     ServiceContext* service;
     uint32_t sessionId;
+    bool loggedOn;
 };
 
-DWORD WINAPI EndLogonWork(LPVOID work) {
-    std::unique_ptr<Logoff> logoff(static_cast<Logoff*>(work));
+DWORD WINAPI LogonChangeWork(LPVOID work) {
+    std::unique_ptr<LogonChange> change(static_cast<LogonChange*>(work));
     try {
-        EndSessionLogon(logoff->sessionId, *logoff->service);
+        ChangeSessionLogon(change->sessionId, change->loggedOn, *change->service);
     } catch (const std::bad_alloc&) {
         // The table could not be searched; the queue stays for the next client.
     }
@@ -74,11 +75,12 @@ int RunServiceProcess() {
 
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
     if (control != SERVICE_CONTROL_SESSIONCHANGE) return ERROR_CALL_NOT_IMPLEMENTED;
-    if (eventType == WTS_SESSION_LOGOFF && eventData != nullptr && context != nullptr) {
+    if ((eventType == WTS_SESSION_LOGOFF || eventType == WTS_SESSION_LOGON) && eventData != nullptr &&
+        context != nullptr) {
         const auto* change = static_cast<const WTSSESSION_NOTIFICATION*>(eventData);
-        std::unique_ptr<Logoff> work(new (std::nothrow)
-                                         Logoff{static_cast<ServiceContext*>(context), change->dwSessionId});
-        if (work && QueueUserWorkItem(EndLogonWork, work.get(), WT_EXECUTEDEFAULT)) work.release();
+        std::unique_ptr<LogonChange> work(new (std::nothrow) LogonChange{
+            static_cast<ServiceContext*>(context), change->dwSessionId, eventType == WTS_SESSION_LOGON});
+        if (work && QueueUserWorkItem(LogonChangeWork, work.get(), WT_EXECUTEDEFAULT)) work.release();
     }
     return NO_ERROR;
 }

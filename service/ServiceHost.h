@@ -16,10 +16,10 @@ int RunServiceProcess();
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
 
-// The service can be neither stopped nor paused. A logoff (a session change
-// with WTS_SESSION_LOGOFF) ends that session's events on a thread of the pool,
-// so that the Service Control Manager never waits for a lock; context is the
-// ServiceContext.
+// The service can be neither stopped nor paused. A logoff or a logon (a session
+// change with WTS_SESSION_LOGOFF or WTS_SESSION_LOGON) ends that session's
+// queued events on a thread of the pool, so that the Service Control Manager
+// never waits for a lock; context is the ServiceContext.
 DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
 
 // Id of the process that started this one (the Service Control Manager),

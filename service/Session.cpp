@@ -31,7 +31,7 @@ Session::~Session() {
 bool Session::Enqueue(const AccessEvent& event, bool deniedAtOnce, std::optional<AccessEvent>* mustDeny) {
     mustDeny->reset();
     MutexLock hold(lock.get());
-    if (!hold.held()) return false;
+    if (!hold.held() || loggedOff) return false;
     const bool wasEmpty = pendingEvents.empty();
     try {
         pendingEvents.push_back(QueuedEvent{event, deniedAtOnce});
@@ -74,10 +74,17 @@ bool Session::Attach(uint32_t threadId) {
     if (!hold.held() || workerThreadId != 0) return false;
     workerThreadId = threadId;
     ResetEvent(logonEnded.get());
+    // The client was judged the session's logged-on user: should the notice of
+    // the logon never come, its events still reach it.
+    loggedOff = false;
     return true;
 }
 
-bool Session::EndLogon(std::vector<uint32_t>* mustDeny) {
+bool Session::EndLogon(std::vector<uint32_t>* mustDeny) { return EmptyForLogon(mustDeny, true); }
+
+bool Session::BeginLogon(std::vector<uint32_t>* mustDeny) { return EmptyForLogon(mustDeny, false); }
+
+bool Session::EmptyForLogon(std::vector<uint32_t>* mustDeny, bool loggedOffAfter) {
     mustDeny->clear();
     MutexLock hold(lock.get());
     if (!hold.held()) return false;
@@ -93,6 +100,7 @@ bool Session::EndLogon(std::vector<uint32_t>* mustDeny) {
     pendingEvents.clear();
     ResetEvent(eventsAvailable.get());
     if (workerThreadId != 0) SetEvent(logonEnded.get());
+    loggedOff = loggedOffAfter;
     return true;
 }
 

@@ -55,12 +55,18 @@ public:
     void Detach(uint32_t threadId);
 
     // The session's user has logged off: empties the queue and tells the
-    // attached worker, if any, to end its connection. *mustDeny receives the ids
-    // of the emptied events that the driver has no answer for yet. False, with
-    // the queue untouched, when the lock or the memory cannot be had.
+    // attached worker, if any, to end its connection. Until the next logon or
+    // the next Attach, Enqueue takes nothing: a departing user's late events
+    // are not kept for the next user of the session id. *mustDeny receives the
+    // ids of the emptied events that the driver has no answer for yet. False,
+    // with the queue untouched, when the lock or the memory cannot be had.
     bool EndLogon(std::vector<uint32_t>* mustDeny);
-    // Set by EndLogon until the next Attach: the attached worker's client is
-    // the departed user's.
+    // A user has logged on to the session: whatever is still queued, or still
+    // attached, came before this logon and goes as at a logoff; events are
+    // queued again.
+    bool BeginLogon(std::vector<uint32_t>* mustDeny);
+    // Set by EndLogon and BeginLogon until the next Attach: the attached
+    // worker's client belongs to a logon that has ended.
     HANDLE logonEndedEvent() const { return logonEnded.get(); }
     uint32_t AttachedWorker();
     uint32_t LastWorker();
@@ -74,6 +80,8 @@ private:
         bool deniedAtOnce;
     };
 
+    bool EmptyForLogon(std::vector<uint32_t>* mustDeny, bool loggedOffAfter);
+
     SessionTable& table;
     uint32_t sessionId;
     const size_t queueBound;
@@ -84,6 +92,7 @@ private:
     uint32_t workerThreadId = 0;
     uint32_t lastWorkerThreadId = 0;
     uint32_t droppedEvents = 0;
+    bool loggedOff = false;
 };
 
 }  // namespace quenvar

@@ -9,6 +9,7 @@
 #include "PipeTestClient.h"
 #include "ServiceTestSupport.h"
 #include "common/PipeProtocol.h"
+#include "service/EventPump.h"
 #include "service/ServiceHost.h"
 #include "service/Session.h"
 #include "support/StandInDriverClient.h"
@@ -450,8 +451,9 @@ TEST_F(SessionWorkerTest, TheReplyMayTakeLongerThanAnyLimit) {
     EXPECT_EQ(FakeDriver::Get().Replies()[0].eventId, 5u);
 }
 
-// The departed user's events are answered "deny" once each and go; the next
-// user of the session id sees none of them; other sessions keep theirs.
+// The departed user's events are answered "deny" once each and go, and so do
+// those its processes raise after the logoff; the next user of the session id
+// sees none of them; other sessions keep theirs until a logon of their own.
 TEST_F(SessionWorkerTest, ALogoffDeniesTheSessionsEventsOnceEmptiesItsQueueAndCutsItsClient) {
     std::optional<AccessEvent> dropped;
     Put(SessionOf(2), Event(1, 2));
@@ -474,11 +476,30 @@ TEST_F(SessionWorkerTest, ALogoffDeniesTheSessionsEventsOnceEmptiesItsQueueAndCu
     EXPECT_EQ(replies, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 0}, {3, 0}}));
     EXPECT_EQ(SessionOf(2).QueuedEvents(), 0u);
     EXPECT_EQ(SessionOf(3).QueuedEvents(), 1u);
+    // Late: denied at once, kept for nobody. Likewise in a session first seen
+    // at its logoff.
+    RouteEvent(Event(5, 2), FakeDeviceHandle(), service);
+    ChangeSessionLogon(7, false, service);
+    RouteEvent(Event(6, 7), FakeDeviceHandle(), service);
+    replies.clear();
+    for (const AccessReply& r : FakeDriver::Get().Replies()) replies.emplace_back(r.eventId, r.allow);
+    EXPECT_EQ(replies, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 0}, {3, 0}, {5, 0}, {6, 0}}));
+    EXPECT_EQ(SessionOf(2).QueuedEvents() + SessionOf(7).QueuedEvents(), 0u);
 
     ServedConnection next(service, ClientOf(2));
     PipeClient& arriving = Hello(next, 2);
-    Put(SessionOf(2), Event(4, 2));
+    ASSERT_TRUE(WaitUntil([&] { return SessionOf(2).AttachedWorker() != 0; }));
+    ASSERT_TRUE(Put(SessionOf(2), Event(4, 2)));
     EXPECT_EQ(arriving.ReadEvent()->eventId, 4u);
+
+    // A logon empties what came before it and queues again.
+    change.dwSessionId = 3;
+    EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGON, &change, &service),
+              static_cast<DWORD>(NO_ERROR));
+    ASSERT_TRUE(FakeDriver::Get().WaitForReplies(5, 5000));
+    EXPECT_EQ(FakeDriver::Get().Replies().back().eventId, 9u);
+    RouteEvent(Event(8, 3), FakeDeviceHandle(), service);
+    EXPECT_EQ(SessionOf(3).QueuedEvents(), 1u);
     // Other controls are still refused.
     EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service),
               static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
