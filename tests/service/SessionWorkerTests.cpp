@@ -4,6 +4,8 @@
 #include <wtsapi32.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "FakeServicePlatform.h"
 #include "PipeTestClient.h"
@@ -499,6 +501,12 @@ TEST_F(SessionWorkerTest, ALogoffDeniesTheSessionsEventsOnceEmptiesItsQueueAndCu
     ASSERT_TRUE(FakeDriver::Get().WaitForReplies(5, 5000));
     EXPECT_EQ(FakeDriver::Get().Replies().back().eventId, 9u);
     RouteEvent(Event(8, 3), FakeDeviceHandle(), service);
+    EXPECT_EQ(SessionOf(3).QueuedEvents(), 1u);
+    // A notice without its data or without the service's context changes nothing.
+    for (const auto& [data, context] : {std::pair<void*, void*>{nullptr, &service}, {&change, nullptr}})
+        EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_SESSIONCHANGE, WTS_SESSION_LOGOFF, data, context),
+                  static_cast<DWORD>(NO_ERROR));
+    Sleep(100);
     EXPECT_EQ(SessionOf(3).QueuedEvents(), 1u);
     // Other controls are still refused.
     EXPECT_EQ(ServiceControlHandler(SERVICE_CONTROL_STOP, 0, nullptr, &service),
