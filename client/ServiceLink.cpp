@@ -181,8 +181,12 @@ DWORD WINAPI ServiceLinkThread(LPVOID stopEvent) {
 
 bool SendGuardCommand(uint32_t command) {
     const UniqueHandle pipe = ConnectToService(kCommandWaitMs);
-    if (!pipe) return false;
-    return WriteExactly(pipe.get(), &command, sizeof(command));
+    if (!pipe || !WriteExactly(pipe.get(), &command, sizeof(command))) return false;
+    // The service ends the connection once the command is carried out. One
+    // that keeps it open is waited for no longer than a busy pipe is.
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < kCommandWaitMs; Sleep(kRefusalPollMs))
+        if (!PeekNamedPipe(pipe.get(), nullptr, 0, nullptr, nullptr, nullptr)) break;
+    return true;
 }
 
 }  // namespace quenvar

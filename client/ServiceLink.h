@@ -27,8 +27,9 @@ DWORD WINAPI ServiceLinkThread(LPVOID stopEvent);
 
 // Sends `command` (DisableGuardCode or EnableGuardCode) in a one-shot
 // connection; true when all 4 bytes went. While the pipe is busy it waits for
-// an instance, for up to 5 seconds. A pipe that is not the service's gets
-// nothing.
+// an instance, for up to 5 seconds, and then for up to 5 seconds more until
+// the service has carried the command out and closed the connection. A pipe
+// that is not the service's gets nothing.
 bool SendGuardCommand(uint32_t command);
 
 }  // namespace quenvar

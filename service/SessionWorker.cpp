@@ -79,7 +79,8 @@ void ServeClient(UniqueHandle pipe, ServiceContext& service, HANDLE evict, uint6
     if (platform.identifyClient(pipe.get(), &identity)) client = identity;
 
     if (IsGuardCommand(hello)) {
-        pipe.reset();  // no answer to a command, carried out or not
+        // No answer to a command, carried out or not; the connection ends once
+        // it has been, so that an uninstall deletes nothing before the guard is off.
         if (JudgeHello(hello, client, std::nullopt) == HelloVerdict::kRunCommand) RunGuardCommand(hello, service);
         return;
     }

@@ -97,6 +97,7 @@ public:
     }
     void Close() { pipe_.reset(); }
     void Disconnect() { DisconnectNamedPipe(pipe_.get()); }
+    HANDLE handle() const { return pipe_.get(); }
 
 private:
     ServiceOwner owner_;
@@ -282,14 +283,23 @@ TEST_F(ServiceLinkTest, AShortEventEndsTheLinkWithoutABox) {
 TEST_F(ServiceLinkTest, SendDisableGuardWritesTheCommandAndNothingElse) {
     EXPECT_FALSE(SendGuardCommand(DisableGuardCode));  // no service
     FakeService service;
-    std::atomic<bool> sent{false};
-    std::thread client([&] { sent = SendGuardCommand(DisableGuardCode); });
+    std::atomic<bool> sent{false}, returned{false};
+    std::thread client([&] {
+        sent = SendGuardCommand(DisableGuardCode);
+        returned = true;
+    });
     ASSERT_TRUE(service.Accept());
     EXPECT_EQ(service.Command(), DisableGuardCode);
+    // It waits, sending nothing more, until the service has carried the
+    // command out and closes.
+    Sleep(300);
+    EXPECT_FALSE(returned);
+    DWORD more = 0;
+    EXPECT_TRUE(PeekNamedPipe(service.handle(), nullptr, 0, nullptr, &more, nullptr));
+    EXPECT_EQ(more, 0u);
+    service.Disconnect();
     client.join();
     EXPECT_TRUE(sent);
-    uint8_t more = 0;
-    EXPECT_FALSE(service.Read(&more, 1));  // it closed without more
 }
 
 TEST_F(ServiceLinkTest, ManyRememberedDecisionsLeaveNoHandlesBehind) {
@@ -550,6 +560,7 @@ TEST_F(ServiceLinkTest, SendDisableGuardWaitsWhileThePipeIsBusy) {
     service.Disconnect();
     ASSERT_TRUE(service.Accept());
     EXPECT_EQ(service.Command(), DisableGuardCode);
+    service.Disconnect();
     client.join();
     EXPECT_TRUE(sent);
 }

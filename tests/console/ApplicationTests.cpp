@@ -108,6 +108,8 @@ public:
             received = command;
             keysThen = KeyExists(kServiceKey) && KeyExists(kUninstallKey);
             renamesThen = PendingRenames();
+            // Carried out: the uninstall goes on once the connection ends.
+            DisconnectNamedPipe(pipe_.get());
         });
     }
     ~DisableCommandReceiver() { Finish(); }

@@ -17,6 +17,7 @@ void FakeDriver::Reset() {
     events_.clear();
     failOpen = false;
     failFetch = false;
+    openDelayMs = 0;
     opens = 0;
     closes = 0;
     identity_ = ClientOf(1, true);
@@ -91,6 +92,7 @@ void FakeDriver::QueueEvent(const AccessEvent& event) {
 struct FakePlatformAccess {
     static bool Open(HANDLE* device) {
         FakeDriver& d = FakeDriver::Get();
+        Sleep(d.openDelayMs);
         std::lock_guard<std::mutex> hold(d.mutex_);
         if (d.failOpen) return false;
         ++d.opens;

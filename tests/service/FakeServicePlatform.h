@@ -62,6 +62,7 @@ public:
 
     bool failOpen = false;
     bool failFetch = false;
+    DWORD openDelayMs = 0;  // a slow driver
     int opens = 0;
     int closes = 0;
 

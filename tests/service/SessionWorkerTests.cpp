@@ -103,12 +103,15 @@ TEST_F(SessionWorkerTest, GuardCommandsReceiveNoBytesAndReachTheDriver) {
     } cases[] = {{DisableGuardCode, IOCTL_DISABLE_GUARD, 0}, {EnableGuardCode, IOCTL_ENABLE_GUARD, 1}};
     for (const Case& c : cases) {
         FakeDriver::Get().Reset();
+        FakeDriver::Get().openDelayMs = 200;
         ServedConnection connection(service);
         PipeClient& client = connection.Connect();
         ASSERT_TRUE(client.WriteU32(c.hello));
         EXPECT_FALSE(client.ReadU32().has_value());
-        ASSERT_TRUE(connection.Join());
+        // Carried out by the time the connection ends: the sender may go on.
         EXPECT_EQ(service.guardEnabled.load(), c.flag);
+        EXPECT_EQ(FakeDriver::Get().Requests().size(), 1u);
+        ASSERT_TRUE(connection.Join());
         const auto requests = FakeDriver::Get().Requests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].code, c.code);
