@@ -108,6 +108,8 @@ TEST_F(RegistryGuardUnderService, AChangeTimedToTheGuardsOwnWriteIsUndoneToo) {
     UniqueRegKey run;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_ALL_ACCESS, run.receive()), ERROR_SUCCESS);
     const std::wstring installed = L"QuenvarUI.exe";
+    // Not FootprintInPlace: the poll must be quick to land in the guard's
+    // window, so it reads through one open key (by path, it misses it).
     const auto inPlace = [&] {
         wchar_t text[64] = {};
         DWORD type = 0, size = sizeof(text) - sizeof(wchar_t);
